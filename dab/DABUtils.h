@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// DAB station management: receiver settings, band scan and station database,
+// the station list file, the application-type search and data log files.
+//
+// Statuses are signed 16-bit: 0 success, negative failure; the searches return
+// 1 for found and 0 for not found. Every failure goes through DABUtils_failure,
+// which records a location code in DABUtils_ErrorCode.
+#pragma once
+
+#include <cstdint>
+
+#include "Si468x.h"
+
+// Location code of the most recent station-management failure.
+extern int32_t DABUtils_ErrorCode;
+
+constexpr uint8_t DAB_MAX_ENSEMBLES = 12;
+constexpr uint8_t DAB_MAX_MATCHES = 5;
+
+// One ensemble of the database: its service list, with freq_index holding the
+// index (in the chip's frequency list) of the frequency it was found on.
+using DAB_Ensemble = Si468x_ServiceList;
+
+// The station database: plain data, no pointers.
+struct DAB_ScanResults {
+    uint8_t num_ensembles;
+    Si468x_EnsembleTime scan_date;
+    DAB_Ensemble ensembles[DAB_MAX_ENSEMBLES];
+};
+
+// ---------------------------------------------------------------------------
+// Receiver settings and error reporting
+
+void DABUtils_output_status(const char *text);
+int16_t DABUtils_min(int16_t a, int16_t b);
+int16_t DABUtils_failure(int16_t status, int32_t location);
+
+int16_t DAB_set_properties_max_stations(void);
+int16_t DAB_set_properties_output(void);
+int16_t DAB_set_properties_volume(uint8_t volume);
+
+// ---------------------------------------------------------------------------
+// Band scan
+
+int16_t DAB_do_freq_scan(Si468x_ServiceList *list, uint8_t index);
+int16_t DAB_do_full_scan(DAB_ScanResults *results, const uint32_t *frequencies, uint8_t count);
+
+// ---------------------------------------------------------------------------
+// Station list file
+
+int16_t DAB_save_scan_results(const DAB_ScanResults *results, const char *path, uint8_t volume);
+int16_t DAB_read_scan_results(DAB_ScanResults *results, const char *path, uint8_t *volume);
+
+// ---------------------------------------------------------------------------
+// Application-type search
+
+int16_t DAB_component_has_application_type(uint32_t service_id, uint32_t component_id,
+                                           uint16_t ua_type, uint8_t *entry_index);
+int16_t DAB_ensemble_has_application_type(Si468x_DigradStatus *status, uint8_t freq_index,
+                                          uint16_t ua_type, uint32_t service_ids[DAB_MAX_MATCHES],
+                                          uint32_t component_ids[DAB_MAX_MATCHES], uint8_t *count);
+int16_t DAB_scan_application_type(uint8_t freq_indexes[DAB_MAX_MATCHES],
+                                  uint32_t service_ids[DAB_MAX_MATCHES],
+                                  uint32_t component_ids[DAB_MAX_MATCHES], uint16_t ua_type,
+                                  uint8_t *count, uint8_t num_frequencies);
+
+// ---------------------------------------------------------------------------
+// Data logging files
+
+int16_t DAB_save_logged_data(const Si468x_ServiceData *data, const char *path);
+int16_t DAB_save_component_data(const Si468x_ComponentInfo *info, const char *path);

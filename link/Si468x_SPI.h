@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Board link: SPI0 (chip select CE0) and the chip's reset line on GPIO 23,
+// through the bcm2835 peripheral library. The same source serves the Pi and
+// the simulated board; only the library linked differs.
+#pragma once
+
+#include <cstdint>
+
+// The delays are called by their library names; keep the header from turning
+// `delay` and `delayMicroseconds` into macros.
+#ifndef BCM2835_NO_DELAY_COMPATIBILITY
+#define BCM2835_NO_DELAY_COMPATIBILITY
+#endif
+#include <bcm2835.h>
+
+// GPIO numbers (processor numbering).
+constexpr uint8_t SI468X_SPI_PIN_RSTB = 23;
+constexpr uint8_t SI468X_SPI_PIN_CE1 = 7;
+
+int Si468x_SPI_setup(void);
+int Si468x_SPI_enable(void);
+void Si468x_SPI_disable(void);
+void Si468x_SPI_shutdown(void);
+void Si468x_SPI_RSTB_low(void);
+void Si468x_SPI_RSTB_high(void);
+int Si468x_SPI_RW_data(uint8_t *data, uint16_t length);
+
+// The SPI device node whose presence shows that SPI is enabled in the
+// operating system: "/dev/spidev0.0" on the Pi; the simulated board supplies
+// its own node. Defined by whichever board library is linked.
+extern "C" const char *Si468x_SPI_device_node(void);

@@ -1,0 +1,165 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Test API of the simulated receiver board. The bcm2835 functions that the
+// board link calls are defined by this library against a behavioural Si468x
+// model; tests talk to the board here, never through the bus.
+//
+// Outside tests the board configures itself from its environment on the first
+// bcm2835 call: SI468X_SIM_BOARD (directory), SI468X_SIM_CLOCK (virtual|real),
+// SI468X_SIM_TRACE (file), SI468X_SIM_FAULTS (list), SI468X_SIM_BAND (file).
+// The board never writes to stdout or stderr.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Clock.h"
+#include "DabRadio.h"
+
+namespace sim {
+
+// One chip-select frame on SPI0.
+struct Frame {
+    uint64_t start_ns = 0;     // clock when the frame began
+    uint64_t end_ns = 0;       // clock when its last byte was clocked
+    std::vector<uint8_t> out;  // bytes the host sent
+    std::vector<uint8_t> in;   // bytes the host received
+    bool reached_chip = false; // false: bus released, wrong settings or chip in reset
+};
+
+enum class ChipState {
+    Reset,          // reset line low: nothing answers
+    WaitingPowerUp, // reset released, waiting for POWER_UP
+    BootLoader,     // POWER_UP done (STATUS3 0x80); LOAD_INIT/HOST_LOAD accepted here
+    Running,        // BOOT done: application running (STATUS3 0xC0)
+};
+
+struct Pin {
+    uint8_t function = 0; // BCM2835 FSEL value: 0 input, 1 output, 4 alternate 0
+    uint8_t pud = 0;      // 0 off, 1 down, 2 up
+    bool level = false;   // level read on the pin (driven or pulled)
+};
+
+struct SpiSettings {
+    bool begun = false; // bcm2835_spi_begin without a later bcm2835_spi_end
+    int bit_order = -1; // -1: never set since begin
+    int data_mode = -1;
+    int divider = -1;
+    int chip_select = -1;
+    int cs_polarity_cs = -1;
+    int cs_polarity_level = -1;
+};
+
+// What the chip reports about itself; settable per board.
+struct ChipIdentity {
+    uint8_t chip_rev = 2;
+    uint8_t rom_id = 1;
+    uint16_t part = 4688;
+    uint8_t rev_ext = 6; // of the running DAB image
+    uint8_t rev_branch = 0;
+    uint8_t rev_int = 6;
+    uint8_t func_flags =
+        0x10; // RESP7 of GET_FUNC_INFO: NOSVN 0x80, LOCATION 0x30, MIXEDREV 0x02, LOCALMOD 0x01
+    uint32_t svn_id = 4711;
+};
+
+// Traffic counters since the last reset_for_test (or process start).
+struct Stats {
+    uint64_t frames = 0;
+    uint64_t bytes = 0;
+    uint64_t host_load_image_bytes = 0;
+    uint64_t resets = 0;      // falling edges of the reset line that reached a powered chip
+    uint64_t delay_calls = 0; // bcm2835_delay + bcm2835_delayMicroseconds
+    uint64_t delay_ns = 0;    // total asked for by the host
+    uint64_t commands[256] = {};
+};
+
+// ---- life cycle --------------------------------------------------------------
+
+// A fresh board for a test: virtual clock at 0, no state file, no trace file,
+// no faults, default band, default identity and timings, device node present,
+// peripheral access closed, chip unpowered with the reset line low, nothing
+// recorded. Forgets any configuration taken from the environment.
+void reset_for_test();
+
+// Keep the board's state in `directory` (state file, device node, errors):
+// what one process leaves there, the next finds.
+void use_directory(const std::string &directory);
+// The board's directory ("" when in memory only).
+std::string directory();
+
+// Persist the current state now (the board also does it on every change of
+// the reset line or chip state) / reload it as a new process would.
+void save_state();
+void load_state();
+
+// ---- clock -------------------------------------------------------------------
+
+Clock &clock();
+uint64_t now_ns();
+double now_ms();
+
+// ---- faults ------------------------------------------------------------------
+
+// Same syntax as SI468X_SIM_FAULTS. An unknown fault fails and the board then
+// behaves as absent, as it does for the environment.
+bool set_faults(const std::string &list, std::string *error = nullptr);
+void clear_faults();
+
+// ---- GPIO, SPI, device node ----------------------------------------------------
+
+Pin pin(uint8_t gpio);
+SpiSettings spi();
+bool peripherals_open(); // bcm2835_init succeeded and bcm2835_close not yet called
+void set_spidev_present(bool present);
+std::string spidev_path();
+
+// Every bcm2835 call in order, as "bcm2835_gpio_fsel(23,1)", "bcm2835_spi_transfern(7)".
+const std::vector<std::string> &calls();
+void clear_calls();
+
+// ---- wire trace --------------------------------------------------------------
+
+void record_frames(bool on);        // off by default in tests; on with SI468X_SIM_TRACE
+const std::vector<Frame> &frames(); // recorded frames, oldest first
+void clear_frames();
+// Writes every frame to the file as one line: "<start µs> <end µs> <out hex> | <in hex>".
+void trace_to(const std::string &path);
+
+const Stats &stats();
+
+// ---- chip --------------------------------------------------------------------
+
+ChipState chip_state();
+// Which image runs: -1 none (boot loader or reset), else the GET_SYS_STATE image code.
+int running_image();
+// As if an earlier run had booted the DAB firmware and left it running.
+void set_chip_running();
+
+void set_identity(const ChipIdentity &identity);
+// Busy time after a command with this opcode before CTS comes.
+void set_busy_ns(uint8_t opcode, uint64_t ns);
+
+std::optional<uint16_t> property(uint16_t id);
+void set_property(uint16_t id, uint16_t value);
+// Every SET_PROPERTY the chip accepted, in order (id, value).
+const std::vector<std::pair<uint16_t, uint16_t>> &property_writes();
+
+// Answers the next command with this opcode with these bytes instead of the
+// model's own reply: bytes[0] is STATUS0 (CTS included), bytes[1..3] STATUS1 to
+// STATUS3, bytes[4..] RESP4 onwards. Queued per opcode, one per command.
+void script_reply(uint8_t opcode, std::vector<uint8_t> bytes);
+void clear_scripts();
+
+// ---- band (forwarded to the receiver) ------------------------------------------
+
+void use_default_band();
+bool load_band_json(const std::string &json, std::string *error = nullptr);
+bool load_band_file(const std::string &path, std::string *error = nullptr);
+// The receiver's timings (tune, acquisition, service list, data CTS, texts).
+DabRadio::Timing &receiver_timing();
+int tuned_index();
+bool service_started(uint32_t *service_id, uint32_t *component_id);
+
+} // namespace sim
