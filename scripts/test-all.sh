@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# The whole test suite, as CI runs it: the format check, then every preset
+# built and tested — the simulated board with g++, with clang++ (and the
+# bounded fuzz runs), with AddressSanitizer + UndefinedBehaviorSanitizer, and
+# the Pi build (real bcm2835 library) failing cleanly on a machine that is not a Pi.
+set -euo pipefail
+top="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$top"
+"$top/scripts/setup-deps.sh"
+
+section() { printf '\n=== %s ===\n' "$*"; }
+
+section "format"
+"$top/scripts/check-format.sh"
+
+for preset in sim clang asan pi-standin; do
+  section "preset $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j2
+  ctest --preset "$preset"
+done
+
+if [ -x "$top/scripts/ci-cross.sh" ]; then
+  section "Raspberry Pi cross builds"
+  "$top/scripts/ci-cross.sh"
+fi
