@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Runs the built si468x-diag against a simulated board kept in a temporary
+// directory, and captures what it prints and how it exits.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace diagtest {
+
+struct RunResult {
+    int exit_status = -1; // -1 when the program did not exit normally
+    int signal = 0;       // the signal that ended it, if one did
+    std::string out;      // standard output
+    std::string err;      // standard error
+    bool timed_out = false;
+
+    // stdout and stderr together, for messages whose stream does not matter.
+    std::string all() const { return out + err; }
+};
+
+// One frame of the board's trace file.
+struct TraceFrame {
+    std::vector<uint8_t> out;
+    std::vector<uint8_t> in;
+};
+
+// A simulated board in a fresh temporary directory, removed at the end.
+// Every run sees SI468X_SIM_BOARD=<dir> and SI468X_SIM_CLOCK=virtual, plus
+// the variables given to it; SI468X_SIM_* variables of the test's own
+// environment are not passed on.
+class SimBoardDir {
+public:
+    SimBoardDir();
+    ~SimBoardDir();
+    SimBoardDir(const SimBoardDir &) = delete;
+    SimBoardDir &operator=(const SimBoardDir &) = delete;
+
+    const std::string &path() const { return path_; }
+    // A file name inside the directory (not created).
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+    // Runs si468x-diag with the arguments; `env` adds or overrides variables
+    // (SI468X_SIM_FAULTS, SI468X_SIM_BAND, ...). With `as_user` the program
+    // runs under that user id (the test itself must be root for that).
+    RunResult run(const std::vector<std::string> &args,
+                  const std::map<std::string, std::string> &env = {},
+                  std::optional<uid_t> as_user = std::nullopt) const;
+    // The same, with SI468X_SIM_TRACE set to a fresh trace file whose frames
+    // are returned in `frames`.
+    RunResult run_traced(const std::vector<std::string> &args, std::vector<TraceFrame> &frames,
+                         const std::map<std::string, std::string> &env = {}) const;
+
+    // Names of the entries in the directory.
+    std::vector<std::string> entries() const;
+
+private:
+    std::string path_;
+    mutable int trace_runs_ = 0;
+};
+
+// Runs a program with exactly this argument vector and environment.
+RunResult run_program(const std::string &program, const std::vector<std::string> &args,
+                      const std::vector<std::string> &environment, std::optional<uid_t> as_user,
+                      int timeout_s);
+
+// Reads a trace file: one frame per line, "<start> <end> <out hex> | <in hex>".
+std::vector<TraceFrame> read_trace(const std::string &path);
+// Number of commands with this opcode written to the chip (reply reads, whose
+// first byte is 0x00, are not commands).
+std::size_t count_commands(const std::vector<TraceFrame> &frames, uint8_t opcode);
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &contents);
+
+// The lines of a text; the last one without its line end.
+std::vector<std::string> lines_of(const std::string &text);
+// The value printed after a label of the driver's printouts: the line that
+// starts with `label`, with the label and the padding to column 44 removed.
+std::optional<std::string> printed_value(const std::string &text, const std::string &label);
+// Every such value, in the order printed.
+std::vector<std::string> printed_values(const std::string &text, const std::string &label);
+
+} // namespace diagtest

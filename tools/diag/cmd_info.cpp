@@ -1,0 +1,120 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Subcommands about the chip itself: status, info, upload, flash-load.
+#include <cstdio>
+
+#include "Diag.h"
+
+namespace diag {
+
+namespace {
+
+constexpr uint8_t STATUS0_CTS = 0x80;
+constexpr uint8_t STATUS0_ERR_CMD = 0x40;
+constexpr uint8_t STATUS0_STCINT = 0x01;
+constexpr uint8_t STATUS3_PUP_STATE_SHIFT = 6;
+constexpr uint8_t STATUS3_ERROR_BITS = 0x0F; // REPOFERR, CMDOFERR, ARBERR, ERRNR
+
+const char *pup_state_name(uint8_t state) {
+    switch (state) {
+    case 0:
+        return "reset";
+    case 2:
+        return "boot loader running";
+    case 3:
+        return "application running";
+    default:
+        return "reserved";
+    }
+}
+
+int read_and_print_chip_info(const std::string &what) {
+    Si468x_ChipInfo info{};
+    int16_t status = Si468x_get_part_info(&info);
+    if (status != 0) {
+        return fail_driver(what + ": part info", status);
+    }
+    status = Si468x_get_sys_state(&info);
+    if (status != 0) {
+        return fail_driver(what + ": system state", status);
+    }
+    status = Si468x_get_func_info(&info);
+    if (status != 0) {
+        return fail_driver(what + ": function info", status);
+    }
+    Si468x_print_chip_info(&info);
+    return exit_ok;
+}
+
+} // namespace
+
+int cmd_status(Session &session, Arguments &args) {
+    if (!args.expect_positional(0, "no arguments")) {
+        return exit_usage;
+    }
+    if (const int result = session.open(); result != exit_ok) {
+        return result;
+    }
+    // A bare status read: no reset and no command, so a running chip is
+    // seen exactly as the radio would find it.
+    uint8_t reply[7] = {};
+    const int16_t status = Si468x_rd_reply(reply);
+    const uint8_t pup_state = static_cast<uint8_t>(reply[4] >> STATUS3_PUP_STATE_SHIFT);
+    std::printf("Status ------------------------------- \n");
+    std::printf("STATUS0 to STATUS3:                         0x%02X 0x%02X 0x%02X 0x%02X\n",
+                reply[1], reply[2], reply[3], reply[4]);
+    std::printf("Clear to send:                              %u\n",
+                (reply[1] & STATUS0_CTS) ? 1U : 0U);
+    std::printf("Command error:                              %u\n",
+                (reply[1] & STATUS0_ERR_CMD) ? 1U : 0U);
+    std::printf("Tune complete:                              %u\n",
+                (reply[1] & STATUS0_STCINT) ? 1U : 0U);
+    std::printf("Power-up state:                             %u (%s)\n",
+                static_cast<unsigned>(pup_state), pup_state_name(pup_state));
+    std::printf("Error bits:                                 0x%X\n",
+                static_cast<unsigned>(reply[4] & STATUS3_ERROR_BITS));
+    if (status < 0) {
+        return fail_driver("status", status);
+    }
+    return exit_ok;
+}
+
+int cmd_info(Session &session, Arguments &args) {
+    if (!args.expect_positional(0, "no arguments")) {
+        return exit_usage;
+    }
+    if (const int result = session.start(); result != exit_ok) {
+        return result;
+    }
+    return read_and_print_chip_info("info");
+}
+
+int cmd_upload(Session &session, Arguments &args) {
+    if (!args.expect_positional(2, "<patch file> <image file>")) {
+        return exit_usage;
+    }
+    FirmwareSource source;
+    source.kind = FirmwareSource::Kind::Files;
+    source.patch_path = args[0];
+    source.image_path = args[1];
+    if (const int result = session.start_from(source); result != exit_ok) {
+        return result;
+    }
+    return read_and_print_chip_info("upload");
+}
+
+int cmd_flash_load(Session &session, Arguments &args) {
+    if (!args.expect_positional(1, "<address>")) {
+        return exit_usage;
+    }
+    FirmwareSource source;
+    source.kind = FirmwareSource::Kind::Flash;
+    if (!args.number(args[0], "address", UINT32_MAX, source.flash_address)) {
+        return exit_usage;
+    }
+    if (const int result = session.start_from(source); result != exit_ok) {
+        return result;
+    }
+    return read_and_print_chip_info("flash-load");
+}
+
+} // namespace diag
