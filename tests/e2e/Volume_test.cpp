@@ -1,0 +1,93 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The volume keys: each press sets the chip's volume and rewrites the station
+// list file, also at the bounds, and the next start takes the stored volume.
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "Band.h"
+#include "support/RadioBench.h"
+
+namespace e2e {
+namespace {
+
+class Volume : public ::testing::Test {
+protected:
+    RadioBench bench;
+
+    // Presses the key and waits for the file to say `expected`.
+    bool press(Terminal &term, const char *key, unsigned expected) {
+        term.send(key);
+        return term.waitUntil([&] { return bench.storedVolume() == expected; }, 5s);
+    }
+    // Removes the file, presses the key and waits for the file to come back.
+    bool rewrittenOnPress(Terminal &term, const char *key, unsigned expected) {
+        bench.removeStationList();
+        term.send(key);
+        return term.waitUntil(
+            [&] { return bench.hasStationList() && bench.storedVolume() == expected; }, 5s);
+    }
+};
+
+TEST_F(Volume, KeysStepTheVolumeAndRewriteTheFileEvenAtTheBounds) {
+    auto term = bench.firstStart();
+    ASSERT_FALSE(HasFailure());
+    ASSERT_EQ(bench.storedVolume(), 63u);
+    const std::string scanned = bench.stationList();
+
+    // At the top already: w keeps 63 but still writes the whole file.
+    EXPECT_TRUE(rewrittenOnPress(*term, "w", 63)) << bench.stationList();
+    EXPECT_EQ(bench.stationList(), scanned) << "the same database, the same volume";
+
+    EXPECT_TRUE(press(*term, "q", 62));
+    EXPECT_TRUE(press(*term, "q", 61));
+    EXPECT_TRUE(press(*term, "w", 62));
+    EXPECT_EQ(bench.board().volume, 62u) << "the chip's volume property follows";
+
+    // Down to 0 and one press beyond.
+    term->send(std::string(61, 'q'));
+    EXPECT_TRUE(press(*term, "q", 0)) << bench.stationList();
+    EXPECT_TRUE(rewrittenOnPress(*term, "q", 0)) << bench.stationList();
+    EXPECT_EQ(bench.board().volume, 0u);
+    EXPECT_TRUE(press(*term, "w", 1));
+
+    // Only the volume line differs from the file the scan wrote.
+    std::string expected = scanned;
+    expected.replace(expected.find("Volume: 63\n"), 11, "Volume: 1\n");
+    EXPECT_EQ(bench.stationList(), expected);
+    // The volume is not shown anywhere on the screen.
+    EXPECT_EQ(term->find("Volume"), -1) << term->dump();
+    EXPECT_TRUE(waitForMenu(*term, 1s));
+}
+
+TEST_F(Volume, NextStartReadsTheListWithItsVolumeInsteadOfScanning) {
+    {
+        auto term = bench.firstStart();
+        ASSERT_FALSE(HasFailure());
+        ASSERT_TRUE(press(*term, "q", 62));
+        ASSERT_TRUE(press(*term, "q", 61));
+        term->send("x");
+        ASSERT_TRUE(term->waitExit().exited);
+    }
+    auto term = bench.start();
+    ASSERT_TRUE(waitForMenu(*term)) << consoleText(term->output());
+    const std::string console = consoleText(term->output());
+    EXPECT_EQ(console.find("Please note:"), std::string::npos) << "no notice with a list present";
+    EXPECT_EQ(console.find("Do full DAB scan"), std::string::npos);
+    EXPECT_NE(console.find("Reading station list: stationlist.txt\n"), std::string::npos);
+    EXPECT_NE(console.find("Volume: 61\n"), std::string::npos) << console;
+    EXPECT_EQ(bench.board().volume, 61u);
+
+    // The menu lists the same stations. A label stored with leading blanks
+    // comes back from the file with its characters moved to the front.
+    const std::vector<Entry> entries = expectedEntries(sim::default_band());
+    EXPECT_NE(term->row(kMenuTop + 1).find(" * " + entries[0].name), std::string::npos)
+        << term->dump();
+    ASSERT_EQ(entries[2].name.rfind("  ", 0), 0u) << "the band's label with leading blanks";
+    std::string moved = entries[2].name.substr(entries[2].name.find_first_not_of(' '));
+    EXPECT_TRUE(moveMark(*term, 0, 2, moved)) << term->dump();
+    EXPECT_TRUE(moveMark(*term, 2, 3, "(No Label)")) << term->dump();
+}
+
+} // namespace
+} // namespace e2e
