@@ -17,7 +17,9 @@ constexpr uint8_t SI468X_SPI_PIN_CE0 = 8;
 constexpr uint8_t SI468X_SPI_PIN_MISO = 9;
 constexpr uint8_t SI468X_SPI_PIN_MOSI = 10;
 constexpr uint8_t SI468X_SPI_PIN_SCLK = 11;
-static_assert(SI468X_SPI_PIN_CE0 + 3 == SI468X_SPI_PIN_SCLK);
+static_assert(SI468X_SPI_PIN_CE0 + 1 == SI468X_SPI_PIN_MISO &&
+              SI468X_SPI_PIN_MISO + 1 == SI468X_SPI_PIN_MOSI &&
+              SI468X_SPI_PIN_MOSI + 1 == SI468X_SPI_PIN_SCLK);
 
 // SPI0 settings applied on every claim of the bus.
 constexpr uint8_t SI468X_SPI_BIT_ORDER = BCM2835_SPI_BIT_ORDER_MSBFIRST;    // 1

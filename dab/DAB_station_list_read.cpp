@@ -1,0 +1,196 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Reading the station list file: the fields of every service and component
+// packed back into the raw service-list bytes that the service decoders read.
+//
+// The file is not validated: a line that fails to match stores whatever the
+// scratch number held before (it starts at 0). Its counts are not trusted
+// either; what does not fit the database is cut:
+// - ensembles beyond DAB_MAX_ENSEMBLES are not read (nothing after them in
+//   the file is stored), and num_ensembles says how many were read;
+// - reading ends with the file: the ensembles, services and component groups
+//   that a cut file claims but no longer holds are not read (num_ensembles and
+//   num_services count those begun, missing components stay zero), so a
+//   truncated file costs no more than its own lines;
+// - a service that would end beyond the SI468X_SERVICE_DATA_SIZE bytes of
+//   its ensemble, or that claims more than SI468X_MAX_COMPONENTS components,
+//   ends that ensemble: it and the ensemble's later services are read, to keep
+//   the file in step, and dropped, and num_services counts those stored;
+// - the component groups of a service are as many as the low 8 bits of its
+//   count say;
+// - a label line is read whole, however long, and only its first
+//   DAB_LABEL_LINE_LENGTH characters are looked at.
+#include <cstdio>
+#include <cstring>
+
+#include "DABUtils.h"
+
+namespace {
+
+constexpr std::size_t DAB_LABEL_LENGTH = 16;
+constexpr std::size_t DAB_LABEL_LINE_LENGTH = 29;
+constexpr uint16_t DAB_SERVICE_HEADER_SIZE = 24;
+constexpr uint16_t DAB_COMPONENT_SIZE = 4;
+constexpr uint16_t DAB_SERVICE_RECORD_ROOM =
+    DAB_SERVICE_HEADER_SIZE + SI468X_MAX_COMPONENTS * DAB_COMPONENT_SIZE;
+
+// Raw service bytes that the file restores (Si468x_ServiceList layout).
+constexpr std::size_t RAW_SERVICE_FLAGS = 4;   // P/D flag, PTY, linking info
+constexpr std::size_t RAW_COMPONENT_FLAGS = 5; // number of components, CA id, local
+constexpr std::size_t RAW_SI_CHARSET = 6;      // byte 7 is not in the file
+constexpr std::size_t RAW_LABEL = 8;
+constexpr std::size_t RAW_COMPONENT_TYPE = 2; // CA flag, ps, ASCTy/DSCTy
+constexpr std::size_t RAW_COMPONENT_INFO = 3; // muA_info_valid
+
+struct DAB_ListReader {
+    FILE *file;
+    unsigned scratch; // every number goes through it, matched or not
+};
+
+// Match results are not looked at: a line that does not match leaves the
+// scratch number as it was.
+unsigned DAB_read_number(DAB_ListReader *reader, const char *format) {
+    const int matched = std::fscanf(reader->file, format, &reader->scratch);
+    static_cast<void>(matched);
+    return reader->scratch;
+}
+
+// For lines whose numbers are all skipped ("%*u"): the scratch pointer is
+// passed but never written through.
+void DAB_skip_line(DAB_ListReader *reader, const char *format) {
+    const int matched = std::fscanf(reader->file, format, &reader->scratch);
+    static_cast<void>(matched);
+}
+
+// Every line is matched up to the whitespace that starts the next, so the
+// end of the file shows as soon as its last line has been read.
+bool DAB_at_end(DAB_ListReader *reader) {
+    return std::feof(reader->file) != 0;
+}
+
+uint8_t DAB_low_byte(unsigned value) {
+    return static_cast<uint8_t>(value & 0xFF);
+}
+
+// The label line is taken whole, so that a label of blanks cannot make the
+// match run on into the next line and an overlong line cannot leave its rest
+// to be read as the following fields.
+void DAB_read_label(DAB_ListReader *reader, uint8_t raw_label[DAB_LABEL_LENGTH]) {
+    char line[DAB_LABEL_LINE_LENGTH + 1] = {};
+    std::size_t length = 0;
+    for (int c = std::getc(reader->file); c != EOF && c != '\n'; c = std::getc(reader->file)) {
+        if (length < DAB_LABEL_LINE_LENGTH) {
+            line[length++] = static_cast<char>(c);
+        }
+    }
+    // What the line does not supply stays zero.
+    char label[DAB_LABEL_LENGTH + 1] = {};
+    const int matched = std::sscanf(line, "Label %16[^\n]", label);
+    static_cast<void>(matched);
+    std::memcpy(raw_label, label, DAB_LABEL_LENGTH);
+}
+
+void DAB_read_component(DAB_ListReader *reader, uint8_t raw[DAB_COMPONENT_SIZE]) {
+    DAB_skip_line(reader, "Comp No. %*u\n");
+    const unsigned comp_id = DAB_read_number(reader, "Comp ID %u\n");
+    raw[0] = DAB_low_byte(comp_id);
+    raw[1] = DAB_low_byte(comp_id >> 8);
+    DAB_read_number(reader, "SubChId %u\n");
+    DAB_read_number(reader, "tmid %u\n");
+    DAB_read_number(reader, "FIDCId %u\n");
+    DAB_read_number(reader, "SCId %u\n");
+    DAB_read_number(reader, "DG_flag %u\n");
+    raw[RAW_COMPONENT_TYPE] = DAB_low_byte(DAB_read_number(reader, "CA_flag %u\n"));
+    raw[RAW_COMPONENT_TYPE] |= DAB_low_byte(DAB_read_number(reader, "ps %u\n") << 1);
+    raw[RAW_COMPONENT_TYPE] |= DAB_low_byte(DAB_read_number(reader, "ASCTyDSCTy %u\n") << 2);
+    raw[RAW_COMPONENT_INFO] = DAB_low_byte(DAB_read_number(reader, "muA_info_valid %u\n"));
+}
+
+// Reads one service group into `raw` (room for the largest service record)
+// and returns its size in bytes, or 0 when it claims more components than a
+// service can have (its groups are read all the same).
+uint16_t DAB_read_service(DAB_ListReader *reader, uint8_t raw[DAB_SERVICE_RECORD_ROOM]) {
+    DAB_skip_line(reader, "Service No. %*u\n");
+    const unsigned service_id = DAB_read_number(reader, "Service ID. %u\n");
+    for (std::size_t k = 0; k < 4; ++k) {
+        raw[k] = DAB_low_byte(service_id >> (8 * k));
+    }
+    DAB_read_number(reader, "Srv ref. %u\n");
+    DAB_read_number(reader, "Country ID %u\n");
+    DAB_read_number(reader, "ECC. %u\n");
+    raw[RAW_SERVICE_FLAGS] = DAB_low_byte(DAB_read_number(reader, "PD Flag %u\n"));
+    raw[RAW_SERVICE_FLAGS] |= DAB_low_byte(DAB_read_number(reader, "PTY %u\n") << 1);
+    raw[RAW_SERVICE_FLAGS] |=
+        DAB_low_byte(DAB_read_number(reader, "SRV linking info flag %u\n") << 6);
+    const uint8_t num_components = DAB_low_byte(DAB_read_number(reader, "number components %u\n"));
+    raw[RAW_COMPONENT_FLAGS] = num_components;
+    raw[RAW_COMPONENT_FLAGS] |= DAB_low_byte(DAB_read_number(reader, "CA ID %u\n") << 4);
+    raw[RAW_COMPONENT_FLAGS] |= DAB_low_byte(DAB_read_number(reader, "local %u\n") << 7);
+    raw[RAW_SI_CHARSET] = DAB_low_byte(DAB_read_number(reader, "SI charset %u\n"));
+    DAB_read_label(reader, &raw[RAW_LABEL]);
+
+    uint8_t dropped[DAB_COMPONENT_SIZE];
+    for (unsigned c = 0; c < num_components && !DAB_at_end(reader); ++c) {
+        uint8_t *component = c < SI468X_MAX_COMPONENTS
+                                 ? &raw[DAB_SERVICE_HEADER_SIZE + DAB_COMPONENT_SIZE * c]
+                                 : dropped;
+        DAB_read_component(reader, component);
+    }
+    if (num_components > SI468X_MAX_COMPONENTS) {
+        return 0;
+    }
+    return static_cast<uint16_t>(DAB_SERVICE_HEADER_SIZE + DAB_COMPONENT_SIZE * num_components);
+}
+
+void DAB_read_ensemble(DAB_ListReader *reader, DAB_Ensemble *ensemble) {
+    DAB_skip_line(reader, "Ensemble No. %*u\n");
+    ensemble->list_version =
+        static_cast<uint16_t>(DAB_read_number(reader, "List version: %u\n") & 0xFFFF);
+    ensemble->freq_index = DAB_low_byte(DAB_read_number(reader, "Freq. Index: %u\n"));
+    const uint8_t num_services = DAB_low_byte(DAB_read_number(reader, "Num services: %u\n"));
+
+    uint16_t position = 0;
+    uint8_t stored = 0;
+    bool full = false;
+    for (unsigned s = 0; s < num_services && !DAB_at_end(reader); ++s) {
+        uint8_t raw[DAB_SERVICE_RECORD_ROOM] = {};
+        const uint16_t size = DAB_read_service(reader, raw);
+        if (full || size == 0 || position + size > SI468X_SERVICE_DATA_SIZE) {
+            full = true;
+            continue;
+        }
+        // Byte 7 is not in the file: the entry keeps what it held there.
+        uint8_t *record = &ensemble->service_data[position];
+        std::memcpy(record, raw, RAW_SI_CHARSET + 1);
+        std::memcpy(record + RAW_LABEL, raw + RAW_LABEL, size - RAW_LABEL);
+        position = static_cast<uint16_t>(position + size);
+        ++stored;
+    }
+    ensemble->num_services = stored;
+    ensemble->data_length = position;
+}
+
+} // namespace
+
+int16_t DAB_read_scan_results(DAB_ScanResults *results, const char *path, uint8_t *volume) {
+    std::printf("Reading station list: %s\n", path);
+    FILE *file = std::fopen(path, "r");
+    if (file == nullptr) {
+        std::printf("Could not open file for reading\n");
+        return DABUtils_failure(-6, 12);
+    }
+    DAB_ListReader reader{file, 0};
+
+    DAB_skip_line(&reader, "Automatically generated and machine read file, do not change!\n");
+    *volume = DAB_low_byte(DAB_read_number(&reader, "Volume: %u\n"));
+    DAB_skip_line(&reader, "Date of scan (YYYY-MM-DD, HH:MM:SS): %*u-%*u-%*u, %*u:%*u:%*u\n");
+    const uint8_t num_ensembles = DAB_low_byte(DAB_read_number(&reader, "Num. Ensembles: %u\n"));
+
+    const uint8_t room = num_ensembles < DAB_MAX_ENSEMBLES ? num_ensembles : DAB_MAX_ENSEMBLES;
+    uint8_t read = 0;
+    for (; read < room && !DAB_at_end(&reader); ++read) {
+        DAB_read_ensemble(&reader, &results->ensembles[read]);
+    }
+    results->num_ensembles = read;
+    std::fclose(file);
+    return 0;
+}

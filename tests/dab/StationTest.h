@@ -1,0 +1,223 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Helpers of the station-management tests: service lists built field by field
+// in the chip's raw layout, scratch directories, files as strings and the
+// console output of a call.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Band.h"
+#include "DABUtils.h"
+#include "Si468x_SPI.h"
+#include "SimBoard.h"
+
+namespace station_test {
+
+struct RawComponent {
+    uint16_t comp_id = 0; // TMID in bits 14-15
+    uint8_t ca_flag = 0;
+    uint8_t ps = 0;
+    uint8_t ascty_dscty = 0;
+    uint8_t mua_info_valid = 0;
+};
+
+struct RawService {
+    uint32_t service_id = 0;
+    uint8_t pd_flag = 0;
+    uint8_t pty = 0;
+    uint8_t linking_info = 0;
+    uint8_t ca_id = 0;
+    uint8_t local = 0;
+    uint8_t si_charset = 0;
+    std::string label; // up to 16 bytes, zero-filled
+    std::vector<RawComponent> components;
+};
+
+// Appends one service record (24-byte header, 4 bytes per component) to the
+// list's raw bytes and counts it.
+inline void append_service(Si468x_ServiceList &list, const RawService &service) {
+    const std::size_t size = 24 + 4 * service.components.size();
+    ASSERT_LE(list.data_length + size, sizeof list.service_data);
+    uint8_t *raw = &list.service_data[list.data_length];
+    std::memset(raw, 0, size);
+    for (int k = 0; k < 4; ++k) {
+        raw[k] = static_cast<uint8_t>(service.service_id >> (8 * k));
+    }
+    raw[4] = static_cast<uint8_t>((service.pd_flag & 1) | (service.pty & 0x1F) << 1 |
+                                  (service.linking_info & 1) << 6);
+    raw[5] = static_cast<uint8_t>((service.components.size() & 0x0F) | (service.ca_id & 7) << 4 |
+                                  (service.local & 1) << 7);
+    raw[6] = static_cast<uint8_t>(service.si_charset & 0x0F);
+    std::memcpy(&raw[8], service.label.data(), std::min<std::size_t>(16, service.label.size()));
+    for (std::size_t c = 0; c < service.components.size(); ++c) {
+        const RawComponent &component = service.components[c];
+        uint8_t *bytes = &raw[24 + 4 * c];
+        bytes[0] = static_cast<uint8_t>(component.comp_id);
+        bytes[1] = static_cast<uint8_t>(component.comp_id >> 8);
+        bytes[2] = static_cast<uint8_t>((component.ca_flag & 1) | (component.ps & 1) << 1 |
+                                        (component.ascty_dscty & 0x3F) << 2);
+        bytes[3] = static_cast<uint8_t>(component.mua_info_valid & 1);
+    }
+    list.data_length = static_cast<uint16_t>(list.data_length + size);
+    ++list.num_services;
+}
+
+inline DAB_Ensemble make_ensemble(uint16_t list_version, uint8_t freq_index,
+                                  const std::vector<RawService> &services) {
+    DAB_Ensemble ensemble{};
+    ensemble.list_version = list_version;
+    ensemble.freq_index = freq_index;
+    for (const RawService &service : services) {
+        append_service(ensemble, service);
+    }
+    return ensemble;
+}
+
+// The database is large (about 25 kB): tests keep it on the heap, zeroed as
+// the program zeroes its own, where the address sanitiser sees its bounds.
+inline std::unique_ptr<DAB_ScanResults> make_results() {
+    return std::make_unique<DAB_ScanResults>();
+}
+
+inline std::string read_file(const std::filesystem::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline void write_file(const std::filesystem::path &path, const std::string &text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+inline std::vector<std::string> split_lines(const std::string &text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it at the end of the test.
+class ScratchDir {
+public:
+    ScratchDir() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "tunelark-dab-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            ADD_FAILURE() << "cannot create a scratch directory";
+        }
+        path_ = pattern;
+    }
+    ~ScratchDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchDir(const ScratchDir &) = delete;
+    ScratchDir &operator=(const ScratchDir &) = delete;
+
+    const std::filesystem::path &path() const { return path_; }
+    std::filesystem::path operator/(const std::string &name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Runs `call` with standard output captured and returns what it printed.
+template <typename Call> std::string captured_stdout(Call &&call) {
+    testing::internal::CaptureStdout();
+    call();
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+// A simulated board whose chip already runs the DAB firmware, with the link
+// open and the receiver properties set as the program sets them at start.
+class SimulatedReceiver : public testing::Test {
+protected:
+    void SetUp() override {
+        sim::reset_for_test();
+        sim::set_chip_running();
+        ASSERT_EQ(Si468x_bus_init(), 0);
+        ASSERT_EQ(DAB_set_properties_max_stations(), 0);
+        DABUtils_ErrorCode = 0;
+    }
+    void TearDown() override { Si468x_SPI_shutdown(); }
+
+    // Loads a band given as JSON; the parsed band is kept for the test's
+    // expectations.
+    void load_band(const std::string &json) {
+        std::string error;
+        ASSERT_TRUE(sim::load_band_json(json, &error)) << error;
+        ASSERT_TRUE(sim::parse_band_json(json, &band_, &error)) << error;
+    }
+    void fault(const std::string &list) {
+        std::string error;
+        ASSERT_TRUE(sim::set_faults(list, &error)) << error;
+    }
+
+    // The chip's frequency list, as the program reads it before a scan.
+    std::vector<uint32_t> chip_frequencies() {
+        std::vector<uint32_t> frequencies(SI468X_MAX_FREQ_LIST);
+        uint8_t count = 0;
+        EXPECT_EQ(Si468x_DAB_get_freq_list(frequencies.data(), SI468X_MAX_FREQ_LIST, &count), 0);
+        frequencies.resize(count);
+        return frequencies;
+    }
+
+    // How often the host sent a command with this opcode / made this exact
+    // bcm2835 call (e.g. "bcm2835_delay(200)") since the last forget().
+    uint64_t commands(uint8_t opcode) const {
+        return sim::stats().commands[opcode] - command_base_[opcode];
+    }
+    static std::size_t call_count(const std::string &call) {
+        std::size_t n = 0;
+        for (const auto &entry : sim::calls()) {
+            n += entry == call ? 1 : 0;
+        }
+        return n;
+    }
+    void forget() {
+        std::copy(std::begin(sim::stats().commands), std::end(sim::stats().commands),
+                  command_base_);
+        sim::clear_calls();
+        start_ms_ = sim::now_ms();
+    }
+    double elapsed_ms() const { return sim::now_ms() - start_ms_; }
+
+    sim::Band band_;
+
+private:
+    uint64_t command_base_[256] = {};
+    double start_ms_ = 0;
+};
+
+// The raw service records the simulated chip sends for an ensemble.
+inline bool holds_records(const DAB_Ensemble &entry, const sim::Ensemble &ensemble) {
+    const std::vector<uint8_t> records = sim::service_list_records(ensemble);
+    return entry.num_services == ensemble.services.size() && entry.data_length == records.size() &&
+           std::equal(records.begin(), records.end(), entry.service_data);
+}
+
+} // namespace station_test
