@@ -25,6 +25,14 @@ void Clock::restart() {
     real_origin_ns_ = monotonic_ns();
 }
 
+void Clock::set_now_ns(uint64_t ns) {
+    virtual_ns_ = ns;
+    // Real mode counts from an origin; one before the host's own clock began
+    // (a long earlier run) wraps, and the difference taken in now_ns()
+    // unwraps it.
+    real_origin_ns_ = monotonic_ns() - ns;
+}
+
 uint64_t Clock::now_ns() const {
     if (mode_ == ClockMode::Virtual) {
         return virtual_ns_;

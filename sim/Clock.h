@@ -23,6 +23,9 @@ public:
     // mode advances, real mode lets the host's own time stand for it.
     void pass_ns(uint64_t ns);
     void restart();
+    // Continues the board's time from a value an earlier process left, so
+    // that times the board saved stay in the past.
+    void set_now_ns(uint64_t ns);
 
 private:
     ClockMode mode_ = ClockMode::Real;

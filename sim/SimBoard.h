@@ -69,9 +69,11 @@ struct Stats {
     uint64_t frames = 0;
     uint64_t bytes = 0;
     uint64_t host_load_image_bytes = 0;
-    uint64_t resets = 0;      // falling edges of the reset line that reached a powered chip
-    uint64_t delay_calls = 0; // bcm2835_delay + bcm2835_delayMicroseconds
-    uint64_t delay_ns = 0;    // total asked for by the host
+    uint64_t resets = 0;         // falling edges of the reset line that reached a powered chip
+    uint64_t reset_releases = 0; // rising edges: each starts a power cycle (WaitingPowerUp)
+    uint64_t delay_calls = 0;    // bcm2835_delay + bcm2835_delayMicroseconds
+    uint64_t delay_ns = 0;       // total asked for by the host
+    uint64_t busy_ns = 0;        // CTS busy times the chip imposed after the commands it took
     uint64_t commands[256] = {};
 };
 
@@ -83,14 +85,21 @@ struct Stats {
 // recorded. Forgets any configuration taken from the environment.
 void reset_for_test();
 
-// Keep the board's state in `directory` (state file, device node, errors):
-// what one process leaves there, the next finds.
+// Keep the board's state in `directory` (state file, device node, errors,
+// stats): what one process leaves there, the next finds. A directory that
+// holds a state file is loaded as a new process would find it; otherwise the
+// directory is created if needed and becomes a fresh board: device node made,
+// the current board written as its state.
 void use_directory(const std::string &directory);
 // The board's directory ("" when in memory only).
 std::string directory();
 
 // Persist the current state now (the board also does it on every change of
-// the reset line or chip state) / reload it as a new process would.
+// the reset line or chip state) / reload it as a new process would: pins,
+// chip state, running image, properties, identity and the receiver's state
+// come from the file, the peripherals are closed and SPI0 unclaimed; the
+// test's set-up (faults, band, timings, busy times, scripts) stays, and the
+// clock never goes back. An in-memory board saves to and loads from memory.
 void save_state();
 void load_state();
 
@@ -103,9 +112,13 @@ double now_ms();
 // ---- faults ------------------------------------------------------------------
 
 // Same syntax as SI468X_SIM_FAULTS. An unknown fault fails and the board then
-// behaves as absent, as it does for the environment.
+// behaves as absent, as it does for the environment; the message is appended
+// to errors_path(). A later successful set_faults or clear_faults ends it.
 bool set_faults(const std::string &list, std::string *error = nullptr);
 void clear_faults();
+// `<board directory>/errors`; for an in-memory board, a file in a scratch
+// directory of this process (removed at exit).
+std::string errors_path();
 
 // ---- GPIO, SPI, device node ----------------------------------------------------
 
@@ -116,12 +129,14 @@ void set_spidev_present(bool present);
 std::string spidev_path();
 
 // Every bcm2835 call in order, as "bcm2835_gpio_fsel(23,1)", "bcm2835_spi_transfern(7)".
+// On after reset_for_test (at most 200000 kept); off in a host process.
 const std::vector<std::string> &calls();
 void clear_calls();
+void record_calls(bool on);
 
 // ---- wire trace --------------------------------------------------------------
 
-void record_frames(bool on);        // off by default in tests; on with SI468X_SIM_TRACE
+void record_frames(bool on);        // off by default; SI468X_SIM_TRACE writes the file only
 const std::vector<Frame> &frames(); // recorded frames, oldest first
 void clear_frames();
 // Writes every frame to the file as one line: "<start µs> <end µs> <out hex> | <in hex>".
@@ -134,11 +149,14 @@ const Stats &stats();
 ChipState chip_state();
 // Which image runs: -1 none (boot loader or reset), else the GET_SYS_STATE image code.
 int running_image();
-// As if an earlier run had booted the DAB firmware and left it running.
+// As if an earlier run had booted the DAB firmware and left it running:
+// GPIO 23 an output driving high, the DAB image running with the identity's
+// revision, default properties.
 void set_chip_running();
 
 void set_identity(const ChipIdentity &identity);
-// Busy time after a command with this opcode before CTS comes.
+// Busy time after a command with this opcode before CTS comes; replaces the
+// model's own (also the receiver's, and that of a rejected command).
 void set_busy_ns(uint8_t opcode, uint64_t ns);
 
 std::optional<uint16_t> property(uint16_t id);
@@ -148,9 +166,13 @@ const std::vector<std::pair<uint16_t, uint16_t>> &property_writes();
 
 // Answers the next command with this opcode with these bytes instead of the
 // model's own reply: bytes[0] is STATUS0 (CTS included), bytes[1..3] STATUS1 to
-// STATUS3, bytes[4..] RESP4 onwards. Queued per opcode, one per command.
+// STATUS3, bytes[4..] RESP4 onwards. Queued per opcode, one per command. The
+// model does not execute a scripted command (no state change), and every read
+// until the next command returns exactly these bytes, zeros beyond.
 void script_reply(uint8_t opcode, std::vector<uint8_t> bytes);
 void clear_scripts();
+// Why the last BOOT left the boot loader running ("" after a good boot).
+std::string boot_problem();
 
 // ---- band (forwarded to the receiver) ------------------------------------------
 

@@ -1,0 +1,86 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The bcm2835 functions the board link calls, with the real library's
+// prototypes and return values, against the simulated board. Calls made
+// while the peripherals are not open are recorded and have no effect, where
+// the real library would touch unmapped memory.
+#ifndef BCM2835_NO_DELAY_COMPATIBILITY
+#define BCM2835_NO_DELAY_COMPATIBILITY
+#endif
+#include <bcm2835.h>
+
+#include "Board.h"
+
+using sim::Board;
+
+extern "C" {
+
+int bcm2835_init(void) {
+    return Board::host().init();
+}
+
+int bcm2835_close(void) {
+    return Board::host().close();
+}
+
+void bcm2835_gpio_fsel(uint8_t pin, uint8_t mode) {
+    Board::host().gpio_fsel(pin, mode);
+}
+
+void bcm2835_gpio_set_pud(uint8_t pin, uint8_t pud) {
+    Board::host().gpio_set_pud(pin, pud);
+}
+
+void bcm2835_gpio_write(uint8_t pin, uint8_t on) {
+    Board::host().gpio_write(pin, on);
+}
+
+uint8_t bcm2835_gpio_lev(uint8_t pin) {
+    return Board::host().gpio_lev(pin);
+}
+
+int bcm2835_spi_begin(void) {
+    return Board::host().spi_begin();
+}
+
+void bcm2835_spi_end(void) {
+    Board::host().spi_end();
+}
+
+void bcm2835_spi_setBitOrder(uint8_t order) {
+    Board::host().spi_set_bit_order(order);
+}
+
+void bcm2835_spi_setDataMode(uint8_t mode) {
+    Board::host().spi_set_data_mode(mode);
+}
+
+void bcm2835_spi_setClockDivider(uint16_t divider) {
+    Board::host().spi_set_clock_divider(divider);
+}
+
+void bcm2835_spi_chipSelect(uint8_t cs) {
+    Board::host().spi_chip_select(cs);
+}
+
+void bcm2835_spi_setChipSelectPolarity(uint8_t cs, uint8_t active) {
+    Board::host().spi_set_chip_select_polarity(cs, active);
+}
+
+void bcm2835_spi_transfern(char *buf, uint32_t len) {
+    Board::host().spi_transfern(buf, len);
+}
+
+void bcm2835_delay(unsigned int millis) {
+    Board::host().delay_ms(millis);
+}
+
+void bcm2835_delayMicroseconds(uint64_t micros) {
+    Board::host().delay_us(micros);
+}
+
+// The board's own device node stands for /dev/spidev0.0.
+const char *Si468x_SPI_device_node(void) {
+    return Board::host().device_node();
+}
+
+} // extern "C"
