@@ -1,8 +1,51 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Placeholder entry until the application lands.
+// Program entry: the start sequence and the phase loop. A rescan chosen in the
+// menu runs the full bring-up, a forced scan and a new menu.
 #include <cstdio>
 
-int main() {
-    std::printf("Starting...Corvane Software %s\n", "v0.16.5");
-    return 0;
+#include "CorvaneRadio.h"
+
+int main(int argc, char *argv[]) {
+    CorvaneRadio_State state;
+    CorvaneRadio_init_state(&state);
+
+    // Line by line also on a pipe, so the console lines keep their order
+    // with the waits between them and nothing is lost when the run ends.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    std::printf("Starting...Corvane Software %s\n", CORVANE_RADIO_VERSION);
+    if (check_sudo() != 0) {
+        return 0;
+    }
+    state.requested_service_id = parse_cmd_line_args(argc, argv);
+
+    // Only a test for the file; the station set-up reads it.
+    std::FILE *station_list = std::fopen(CORVANE_RADIO_STATION_LIST, "r");
+    if (station_list == nullptr) {
+        print_new_start_banner();
+    } else {
+        std::fclose(station_list);
+    }
+
+    if (Si468x_bus_init() < 0) {
+        return main_failure("Error initializing SPI bus. Check that SPI is enabled and that "
+                            "/dev/spidev0.0 exists");
+    }
+    std::puts("SPI bus enabled.");
+
+    // Only at program start may a running chip be taken over.
+    if (!bringup_take_over_running_chip(&state) && bringup_full(&state) != CORVANE_RADIO_GO_ON) {
+        return 0;
+    }
+    for (;;) {
+        if (station_setup(&state) != CORVANE_RADIO_GO_ON) {
+            return 0;
+        }
+        if (station_menu(&state) != CORVANE_RADIO_RESCAN) {
+            return 0;
+        }
+        if (bringup_full(&state) != CORVANE_RADIO_GO_ON) {
+            return 0;
+        }
+    }
 }

@@ -1,0 +1,126 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The radio application: program entry, command line, exit paths, chip
+// bring-up, station set-up, station menu and playback.
+//
+// `main` owns one CorvaneRadio_State for the whole run; each phase takes it by
+// pointer. Every failure exit goes through main_failure, and the exit status
+// is 0 on every path.
+#pragma once
+
+#include <cstdint>
+
+#include <menu.h>
+
+#include "DABUtils.h"
+#include "Si468x.h"
+
+// The user-visible version: start line and menu title.
+constexpr char CORVANE_RADIO_VERSION[] = "v0.16.5";
+
+// The station list file, in the working directory.
+constexpr char CORVANE_RADIO_STATION_LIST[] = "stationlist.txt";
+
+// The bring-up's retry loop: each attempt starts from a fresh reset.
+constexpr uint16_t CORVANE_RADIO_BRINGUP_ATTEMPTS = 20;
+
+// Nothing tuned yet by play_station.
+constexpr uint8_t CORVANE_RADIO_NO_FREQ_INDEX = 255;
+
+constexpr uint8_t CORVANE_RADIO_MAX_VOLUME = 63;
+
+// Reply buffer of Si468x_rd_reply: filler byte, STATUS0..STATUS3, RESP4, RESP5.
+constexpr uint16_t CORVANE_RADIO_STATUS_REPLY_SIZE = 7;
+
+// The screen the menu layout needs: the menu window spans columns 4..73 and
+// rows 2..15, and the help, text and status lines sit on the last five rows.
+constexpr int CORVANE_RADIO_MIN_COLS = 74;
+constexpr int CORVANE_RADIO_MIN_LINES = 21;
+
+// How a phase of main ended.
+enum CorvaneRadio_Next : uint8_t {
+    CORVANE_RADIO_GO_ON,   // the next phase follows
+    CORVANE_RADIO_END_RUN, // the run is over (main returns 0)
+    CORVANE_RADIO_RESCAN,  // the user chose "Rescan": full bring-up, forced scan, new menu
+};
+
+struct CorvaneRadio_State {
+    uint8_t volume;
+    uint32_t requested_service_id;
+    uint8_t last_tuned_index;
+    uint8_t selected_ensemble;
+    uint8_t selected_service;
+    uint8_t service_found;
+    uint8_t rescan;
+    uint16_t service_count;
+    uint8_t status_reply[CORVANE_RADIO_STATUS_REPLY_SIZE];
+    Si468x_Property property;
+    Si468x_ChipInfo chip_info;
+    // Room for every count the chip can report, so a long list cannot overrun.
+    uint32_t frequencies[SI468X_MAX_FREQ_LIST];
+    uint8_t num_frequencies;
+    DAB_ScanResults scan_results;
+    Si468x_Service service;
+    Si468x_DigradStatus digrad_status;
+    Si468x_ServiceData service_data;
+    uint8_t service_data_ready;
+    // Menu objects: service_count + 2 items (stations, "Rescan", terminator)
+    // and service_count label copies, built by the station set-up.
+    ITEM **items;
+    char **labels;
+    MENU *menu;
+    WINDOW *menu_window;
+    WINDOW *menu_subwindow;
+    // The curses screen, made once; later menus resume it.
+    SCREEN *screen;
+};
+
+// Zeroes the state and sets the initial values (volume 63, nothing tuned).
+void CorvaneRadio_init_state(CorvaneRadio_State *state);
+// The number of ensembles to walk: the database's count, never more than its
+// room (a damaged station list may claim more).
+uint8_t CorvaneRadio_ensemble_count(const DAB_ScanResults *results);
+
+// ---------------------------------------------------------------------------
+// Command line, checks and exits
+
+// 0 when running as root; otherwise prints the notice and returns 1.
+int check_sudo(void);
+// The service identifier of the command line, 0 for none. Prints the usage for
+// a command line it does not accept, and the run then goes on with 0.
+uint32_t parse_cmd_line_args(int argc, const char *const argv[]);
+void print_usage(void);
+// The first-start notice; waits for a newline on standard input.
+void print_new_start_banner(void);
+// Prints the message, powers the chip down and returns 0 for main to return.
+int main_failure(const char *message);
+
+// ---------------------------------------------------------------------------
+// Phases of main
+
+// At program start only: a chip left running by an earlier run is taken over
+// without reset and its volume read. True when it was taken over.
+bool bringup_take_over_running_chip(CorvaneRadio_State *state);
+// Reset, power-up, firmware upload and boot, up to 20 attempts, then chip
+// information and receiver properties.
+CorvaneRadio_Next bringup_full(CorvaneRadio_State *state);
+
+// Load or scan the station list, set the volume, look up the requested
+// service and build the menu entries.
+CorvaneRadio_Next station_setup(CorvaneRadio_State *state);
+
+// The menu, the automatic start of the requested service and the key loop.
+CorvaneRadio_Next station_menu(CorvaneRadio_State *state);
+
+// ---------------------------------------------------------------------------
+// Menu and playback
+
+int play_station(uint8_t *last_index, uint8_t ensemble_index, uint8_t service_index,
+                 const DAB_ScanResults *results, Si468x_DigradStatus *status);
+void end_menu(ITEM **items, MENU *menu, char **labels, uint16_t service_count);
+void print_in_middle(WINDOW *window, int row, int column, int width, const char *text,
+                     chtype attributes);
+
+// The broadcast text line: at most `width` characters of `text`, each byte that
+// is not printable ASCII replaced by a blank, into `line` (room for width + 1).
+// Returns the number of characters stored.
+int station_menu_text_line(const char *text, int width, char *line);

@@ -1,0 +1,92 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Tuning and starting one service, with its outcome on the bottom lines.
+#include "CorvaneRadio.h"
+#include "Si468x_SPI.h"
+
+namespace {
+
+// The trailing blanks overwrite what a longer earlier status line left.
+constexpr char TUNING_LINE[] = "Tuning..."
+                               "                            ";
+constexpr char TUNE_FAILED_LINE[] = "Tune failed"
+                                    "                            ";
+constexpr char NO_AUDIO_LINE[] = "No audio service: %.16s"
+                                 "                          ";
+constexpr char PLAYING_LINE[] = "Playing: %.16s"
+                                "                     ";
+constexpr char SERVICE_LINE[] = "Freq. Idx %u Service ID %lu Component ID %lu"
+                                "                     ";
+constexpr char STATION_FAILED_LINE[] = "Station failed"
+                                       "                           ";
+static_assert(sizeof(TUNING_LINE) - 1 == 9 + 28);
+static_assert(sizeof(TUNE_FAILED_LINE) - 1 == 11 + 28);
+static_assert(sizeof(NO_AUDIO_LINE) - 1 == 23 + 26);
+static_assert(sizeof(PLAYING_LINE) - 1 == 14 + 21);
+static_assert(sizeof(SERVICE_LINE) - 1 == 44 + 21);
+static_assert(sizeof(STATION_FAILED_LINE) - 1 == 14 + 27);
+
+// The chip needs a moment after the tune before its reception status means
+// anything; then acquisition is polled with a fixed wait.
+constexpr uint32_t PLAY_STATION_AFTER_TUNE_MS = 500;
+constexpr int PLAY_STATION_ACQUIRE_POLLS = 10;
+constexpr uint32_t PLAY_STATION_POLL_WAIT_MS = 200;
+
+constexpr uint8_t PLAY_STATION_DATA_SERVICE = 1;
+
+} // namespace
+
+int play_station(uint8_t *last_index, uint8_t ensemble_index, uint8_t service_index,
+                 const DAB_ScanResults *results, Si468x_DigradStatus *status) {
+    mvprintw(LINES - 1, 0, TUNING_LINE);
+    refresh();
+
+    // The entries come from the database walk, which never goes past the
+    // database's room; an index beyond it has no frequency to tune.
+    if (ensemble_index >= DAB_MAX_ENSEMBLES) {
+        mvprintw(LINES - 1, 0, TUNE_FAILED_LINE);
+        return -1;
+    }
+    const DAB_Ensemble *ensemble = &results->ensembles[ensemble_index];
+
+    // Another service of the ensemble already tuned needs no retune.
+    if (ensemble->freq_index != *last_index) {
+        Si468x_DAB_tune_freq(ensemble->freq_index);
+        bcm2835_delay(PLAY_STATION_AFTER_TUNE_MS);
+    }
+
+    bool acquired = false;
+    for (int poll = 0; poll < PLAY_STATION_ACQUIRE_POLLS && !acquired; ++poll) {
+        if (Si468x_DAB_digrad_status(status) == 0 && status->ensemble_acquired != 0) {
+            acquired = true;
+        } else {
+            bcm2835_delay(PLAY_STATION_POLL_WAIT_MS);
+        }
+    }
+    if (!acquired) {
+        // The last tuned index stays, so the next start tunes again.
+        mvprintw(LINES - 1, 0, TUNE_FAILED_LINE);
+        return -1;
+    }
+    bcm2835_delay(PLAY_STATION_POLL_WAIT_MS);
+    *last_index = ensemble->freq_index;
+
+    Si468x_Service service{};
+    Si468x_Component component{};
+    Si468x_get_digital_service(ensemble, service_index, &service);
+    Si468x_get_digital_service_component(&service, 0, &component);
+
+    if (service.pd_flag == PLAY_STATION_DATA_SERVICE) {
+        mvprintw(LINES - 1, 0, NO_AUDIO_LINE, service.label);
+        return -1;
+    }
+
+    if (Si468x_start_digital_service(service.pd_flag, service.service_id, component.comp_id) == 0) {
+        mvprintw(LINES - 1, 0, PLAYING_LINE, service.label);
+        mvprintw(LINES - 2, 0, SERVICE_LINE, static_cast<unsigned>(*last_index),
+                 static_cast<unsigned long>(service.service_id),
+                 static_cast<unsigned long>(component.comp_id));
+        return 0;
+    }
+    mvprintw(LINES - 1, 0, STATION_FAILED_LINE);
+    return -1;
+}

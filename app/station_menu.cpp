@@ -1,0 +1,408 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The station menu: curses set-up and layout, the automatic start of the
+// requested service, the key loop with its data-service poll, and the end of
+// the menu.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "CorvaneRadio.h"
+
+namespace {
+
+constexpr int MENU_WINDOW_ROWS = 14;
+constexpr int MENU_WINDOW_COLS = 70;
+constexpr int MENU_WINDOW_ROW = 2;
+constexpr int MENU_WINDOW_COL = 4;
+constexpr int MENU_SUB_ROWS = 12;
+constexpr int MENU_SUB_COLS = 68;
+constexpr int MENU_FORMAT_ROWS = 12;
+constexpr int MENU_FORMAT_COLS = 3;
+static_assert(MENU_WINDOW_COL + MENU_WINDOW_COLS == CORVANE_RADIO_MIN_COLS);
+static_assert(MENU_WINDOW_ROW + MENU_WINDOW_ROWS + 5 == CORVANE_RADIO_MIN_LINES);
+
+constexpr short COLOR_PAIR_HELP = 1;
+constexpr short COLOR_PAIR_STATUS = 2;
+constexpr short CORVANE_BLACK = 0;
+constexpr short CORVANE_GREEN = 2;
+constexpr short CORVANE_BLUE = 4;
+
+constexpr char HELP_LINE_SCROLL[] =
+    "Use PageUp and PageDown to scroll, q/w to decrease/increase volume";
+constexpr char HELP_LINE_KEYS[] =
+    "Use Arrow Keys to navigate, x to quit, ctrl+c to quit with radio left on";
+
+// The only clock of the loop: the data-service poll runs once per key and
+// once per time-out.
+constexpr int MENU_KEY_TIMEOUT_MS = 100;
+constexpr int ENTER_CLEARED_ROW = 20;
+
+constexpr uint16_t MENU_KEY_ENTER = 10;
+constexpr uint16_t MENU_KEY_NUL = 0;
+constexpr uint16_t MENU_KEY_VOLUME_DOWN = 'q';
+constexpr uint16_t MENU_KEY_VOLUME_UP = 'w';
+constexpr uint16_t MENU_KEY_QUIT = 'x';
+
+// What a time-out reads as in 16 bits.
+constexpr uint16_t MENU_KEY_NONE = 0xFFFF;
+
+// A data-service packet this short carries no text worth a line.
+constexpr uint16_t TEXT_MIN_BYTE_COUNT = 4;
+
+bool station_menu_fits(void) {
+    return LINES >= CORVANE_RADIO_MIN_LINES && COLS >= CORVANE_RADIO_MIN_COLS;
+}
+
+// Releases the menu's windows; the menu falls back to the standard screen and
+// stays unposted until a layout fits again.
+void station_menu_drop_windows(CorvaneRadio_State *state) {
+    unpost_menu(state->menu);
+    set_menu_sub(state->menu, nullptr);
+    set_menu_win(state->menu, nullptr);
+    if (state->menu_subwindow != nullptr) {
+        delwin(state->menu_subwindow);
+        state->menu_subwindow = nullptr;
+    }
+    if (state->menu_window != nullptr) {
+        delwin(state->menu_window);
+        state->menu_window = nullptr;
+    }
+}
+
+// A terminal smaller than the layout would make newwin and derwin fail, and
+// every curses call on a missing window returns at once: the key loop would
+// spin without its wait and never read a key. Instead the screen says what is
+// needed, keys are read from the standard screen with the same time-out (x
+// and ctrl+c still work), and a resize to a large enough terminal builds the
+// menu.
+void station_menu_show_too_small(void) {
+    attron(COLOR_PAIR(COLOR_PAIR_HELP));
+    mvprintw(0, 0, "Terminal too small: need %dx%d", CORVANE_RADIO_MIN_COLS,
+             CORVANE_RADIO_MIN_LINES);
+    clrtoeol();
+    attroff(COLOR_PAIR(COLOR_PAIR_HELP));
+    attron(COLOR_PAIR(COLOR_PAIR_STATUS));
+    refresh();
+}
+
+void station_menu_show_layout(CorvaneRadio_State *state) {
+    if (station_menu_fits()) {
+        state->menu_window =
+            newwin(MENU_WINDOW_ROWS, MENU_WINDOW_COLS, MENU_WINDOW_ROW, MENU_WINDOW_COL);
+    }
+    if (state->menu_window != nullptr) {
+        keypad(state->menu_window, TRUE);
+        set_menu_win(state->menu, state->menu_window);
+        state->menu_subwindow = derwin(state->menu_window, MENU_SUB_ROWS, MENU_SUB_COLS, 1, 1);
+    }
+    if (state->menu_subwindow == nullptr) {
+        station_menu_drop_windows(state);
+        station_menu_show_too_small();
+        return;
+    }
+    set_menu_sub(state->menu, state->menu_subwindow);
+    set_menu_format(state->menu, MENU_FORMAT_ROWS, MENU_FORMAT_COLS);
+    set_menu_mark(state->menu, " * ");
+    wborder(state->menu_window, 0, 0, 0, 0, 0, 0, 0, 0);
+
+    attron(COLOR_PAIR(COLOR_PAIR_HELP));
+    mvprintw(0, 0, "Velmora DAB Radio %s", CORVANE_RADIO_VERSION);
+    mvprintw(LINES - 5, 0, "%s", HELP_LINE_SCROLL);
+    mvprintw(LINES - 4, 0, "%s", HELP_LINE_KEYS);
+    attroff(COLOR_PAIR(COLOR_PAIR_HELP));
+    refresh();
+    attron(COLOR_PAIR(COLOR_PAIR_STATUS));
+
+    post_menu(state->menu);
+    wrefresh(state->menu_window);
+    wtimeout(state->menu_window, MENU_KEY_TIMEOUT_MS);
+}
+
+// After a resize the layout is built anew for the new size; the status lines
+// start empty again.
+void station_menu_relayout(CorvaneRadio_State *state) {
+    station_menu_drop_windows(state);
+    erase();
+    station_menu_show_layout(state);
+}
+
+// Entries without a screen (curses could not start): released without any
+// curses call that needs one.
+void station_menu_free_entries(CorvaneRadio_State *state) {
+    for (uint16_t k = 0; k <= state->service_count; ++k) {
+        free_item(state->items[k]);
+    }
+    for (uint16_t k = 0; k < state->service_count; ++k) {
+        std::free(state->labels[k]);
+    }
+    std::free(state->labels);
+    std::free(state->items);
+    state->items = nullptr;
+    state->labels = nullptr;
+}
+
+bool station_menu_start(CorvaneRadio_State *state) {
+    // Console output first, in order, before curses writes to the same stream.
+    std::fflush(stdout);
+    if (state->screen == nullptr) {
+        // newterm rather than initscr: without a usable terminal initscr
+        // would end the process itself, with a status other than 0 and the
+        // chip left running.
+        state->screen = newterm(nullptr, stdout, stdin);
+        if (state->screen == nullptr) {
+            return false;
+        }
+    }
+    // A menu after a rescan resumes the same screen: the first refresh
+    // leaves the console and returns to curses mode.
+    start_color();
+    cbreak();
+    noecho();
+    keypad(stdscr, TRUE);
+    init_color(CORVANE_BLACK, 0, 0, 0);
+    init_color(CORVANE_BLUE, 0, 0, 1000);
+    init_color(CORVANE_GREEN, 0, 1000, 0);
+    wattr_on(stdscr, A_BOLD, nullptr);
+    init_pair(COLOR_PAIR_HELP, CORVANE_BLUE, CORVANE_BLACK);
+    init_pair(COLOR_PAIR_STATUS, CORVANE_GREEN, CORVANE_BLACK);
+
+    state->menu = new_menu(state->items);
+    menu_opts_off(state->menu, O_SHOWDESC);
+    station_menu_show_layout(state);
+    return true;
+}
+
+void station_menu_end(CorvaneRadio_State *state) {
+    end_menu(state->items, state->menu, state->labels, state->service_count);
+    state->items = nullptr;
+    state->labels = nullptr;
+    state->menu = nullptr;
+    state->menu_window = nullptr;
+    state->menu_subwindow = nullptr;
+}
+
+void station_menu_change_volume(CorvaneRadio_State *state, uint16_t key) {
+    if (key == MENU_KEY_VOLUME_DOWN && state->volume > 0) {
+        --state->volume;
+    } else if (key == MENU_KEY_VOLUME_UP && state->volume < CORVANE_RADIO_MAX_VOLUME) {
+        ++state->volume;
+    }
+    // Written at a bound too: the file always holds the volume in force.
+    DAB_set_properties_volume(state->volume);
+    DAB_save_scan_results(&state->scan_results, CORVANE_RADIO_STATION_LIST, state->volume);
+}
+
+// Enter on a station: the entry number is the service's position in database
+// order. Returns true when the entry was "Rescan".
+bool station_menu_enter(CorvaneRadio_State *state) {
+    move(ENTER_CLEARED_ROW, 0);
+    clrtoeol();
+    pos_menu_cursor(state->menu);
+
+    const ITEM *current = current_item(state->menu);
+    if (current == state->items[state->service_count]) {
+        station_menu_end(state);
+        state->rescan = 1;
+        state->selected_ensemble = 0;
+        state->selected_service = 0;
+        state->requested_service_id = 0;
+        state->service_found = 0;
+        return true;
+    }
+
+    uint16_t k = 0;
+    const uint8_t ensembles = CorvaneRadio_ensemble_count(&state->scan_results);
+    for (uint8_t i = 0; i < ensembles; ++i) {
+        const DAB_Ensemble *ensemble = &state->scan_results.ensembles[i];
+        for (uint8_t j = 0; j < ensemble->num_services; ++j, ++k) {
+            if (state->items[k] == current) {
+                state->selected_ensemble = i;
+                state->selected_service = j;
+                // The status line shows the outcome.
+                play_station(&state->last_tuned_index, i, j, &state->scan_results,
+                             &state->digrad_status);
+                return false;
+            }
+        }
+    }
+    return false;
+}
+
+void station_menu_show_text(const char *text) {
+    char line[SI468X_PAYLOAD_SIZE];
+    const int room = static_cast<int>(sizeof(line)) - 1;
+    const int width = COLS < room ? COLS : room;
+    const int length = station_menu_text_line(text, width, line);
+    mvaddnstr(LINES - 3, 0, line, length);
+    // A full-width line has already moved the cursor to the next row.
+    if (length < COLS) {
+        clrtoeol();
+    }
+}
+
+void station_menu_poll_data(CorvaneRadio_State *state) {
+    if (Si468x_get_digital_service_data(&state->service_data, &state->service_data_ready) == 0 &&
+        state->service_data_ready != 0 && state->service_data.byte_count >= TEXT_MIN_BYTE_COUNT &&
+        state->menu_window != nullptr) {
+        station_menu_show_text(state->service_data.text);
+    }
+}
+
+// Input that has ended (a hung-up terminal, a closed pipe) makes every read
+// return at once without a key: the pass then waits out the time-out itself,
+// so the loop keeps its rhythm instead of spinning on the chip.
+void station_menu_keep_rhythm(std::chrono::steady_clock::time_point asked) {
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - asked)
+                            .count();
+    if (waited < MENU_KEY_TIMEOUT_MS / 2) {
+        napms(MENU_KEY_TIMEOUT_MS - static_cast<int>(waited));
+    }
+}
+
+CorvaneRadio_Next station_menu_key_loop(CorvaneRadio_State *state) {
+    wtimeout(stdscr, MENU_KEY_TIMEOUT_MS);
+    for (;;) {
+        const bool shown = state->menu_window != nullptr;
+        WINDOW *input = shown ? state->menu_window : stdscr;
+        const auto asked = std::chrono::steady_clock::now();
+        const uint16_t key = static_cast<uint16_t>(wgetch(input));
+        if (key == MENU_KEY_NONE) {
+            station_menu_keep_rhythm(asked);
+        }
+
+        if (key == MENU_KEY_NUL) {
+            station_menu_end(state);
+            main_failure("Unplanned exit");
+            return CORVANE_RADIO_END_RUN;
+        }
+        switch (key) {
+        case MENU_KEY_ENTER:
+            if (shown && station_menu_enter(state)) {
+                return CORVANE_RADIO_RESCAN;
+            }
+            break;
+        case MENU_KEY_VOLUME_DOWN:
+        case MENU_KEY_VOLUME_UP:
+            station_menu_change_volume(state, key);
+            break;
+        case MENU_KEY_QUIT:
+            Si468x_power_down();
+            station_menu_end(state);
+            std::puts("User quits.");
+            return CORVANE_RADIO_END_RUN;
+        case KEY_DOWN:
+            menu_driver(state->menu, REQ_DOWN_ITEM);
+            break;
+        case KEY_UP:
+            menu_driver(state->menu, REQ_UP_ITEM);
+            break;
+        case KEY_LEFT:
+            menu_driver(state->menu, REQ_LEFT_ITEM);
+            break;
+        case KEY_RIGHT:
+            menu_driver(state->menu, REQ_RIGHT_ITEM);
+            break;
+        case KEY_NPAGE:
+            menu_driver(state->menu, REQ_SCR_DPAGE);
+            break;
+        case KEY_PPAGE:
+            menu_driver(state->menu, REQ_SCR_UPAGE);
+            break;
+        case KEY_RESIZE:
+            station_menu_relayout(state);
+            break;
+        default:
+            break;
+        }
+
+        station_menu_poll_data(state);
+        if (state->menu_window != nullptr) {
+            wrefresh(state->menu_window);
+        }
+        refresh();
+    }
+}
+
+} // namespace
+
+int station_menu_text_line(const char *text, int width, char *line) {
+    // The broadcast text is the station's, not ours: it is kept to one row
+    // (a longer text would wrap over the station and status lines) and only
+    // printable ASCII reaches the terminal, every other byte (control codes,
+    // the broadcast character set's upper half) showing as a blank.
+    int length = 0;
+    while (length < width && text[length] != '\0') {
+        const unsigned char c = static_cast<unsigned char>(text[length]);
+        line[length] = (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : ' ';
+        ++length;
+    }
+    line[length] = '\0';
+    return length;
+}
+
+CorvaneRadio_Next station_menu(CorvaneRadio_State *state) {
+    if (!station_menu_start(state)) {
+        station_menu_free_entries(state);
+        main_failure("Could not start the terminal screen. Exit.");
+        return CORVANE_RADIO_END_RUN;
+    }
+
+    if (state->service_found != 0) {
+        state->last_tuned_index = CORVANE_RADIO_NO_FREQ_INDEX;
+        const int started =
+            play_station(&state->last_tuned_index, state->selected_ensemble,
+                         state->selected_service, &state->scan_results, &state->digrad_status);
+        refresh();
+        if (started == 0) {
+            // The chip keeps playing the service after the program ends.
+            station_menu_end(state);
+            return CORVANE_RADIO_END_RUN;
+        }
+    }
+    return station_menu_key_loop(state);
+}
+
+void end_menu(ITEM **items, MENU *menu, char **labels, uint16_t service_count) {
+    WINDOW *window = menu_win(menu);
+    WINDOW *subwindow = menu_sub(menu);
+    unpost_menu(menu);
+    free_menu(menu);
+    for (uint16_t k = 0; k < service_count; ++k) {
+        free_item(items[k]);
+        std::free(labels[k]);
+    }
+    std::free(labels);
+    // The "Rescan" entry, the item array and the windows go too, so a
+    // rescan does not leave the previous menu behind.
+    free_item(items[service_count]);
+    std::free(items);
+    if (subwindow != stdscr && subwindow != window) {
+        delwin(subwindow);
+    }
+    if (window != stdscr) {
+        delwin(window);
+    }
+    endwin();
+}
+
+void print_in_middle(WINDOW *window, int row, int column, int width, const char *text,
+                     chtype attributes) {
+    if (window == nullptr) {
+        window = stdscr;
+    }
+    int y = getcury(window);
+    if (row != 0) {
+        y = row;
+    }
+    if (width == 0) {
+        width = 80;
+    }
+    const int length = static_cast<int>(std::strlen(text));
+    const int x = column + (width - length) / 2;
+    wattron(window, attributes);
+    mvwprintw(window, y, x, "%s", text);
+    wattroff(window, attributes);
+    refresh();
+}

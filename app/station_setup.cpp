@@ -1,0 +1,132 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Station set-up: the station list loaded or the band scanned and saved, the
+// volume set, the requested service looked up and the menu entries built.
+#include <cstdio>
+#include <cstdlib>
+
+#include "CorvaneRadio.h"
+
+namespace {
+
+constexpr uint16_t CORVANE_RADIO_LABEL_SIZE = 16;
+constexpr char CORVANE_RADIO_NO_LABEL[] = "(No Label)";
+constexpr char CORVANE_RADIO_RESCAN_ENTRY[] = "Rescan";
+
+CorvaneRadio_Next station_setup_scan(CorvaneRadio_State *state) {
+    state->rescan = 0;
+    Si468x_DAB_get_freq_list(state->frequencies, SI468X_MAX_FREQ_LIST, &state->num_frequencies);
+    std::printf("Do full DAB scan. Number of Frequencies: %d\n", state->num_frequencies);
+    state->service_count = 0;
+    state->last_tuned_index = CORVANE_RADIO_NO_FREQ_INDEX;
+    DAB_do_full_scan(&state->scan_results, state->frequencies, state->num_frequencies);
+
+    // The labels go out as stored, zero bytes included, one field after the
+    // other.
+    std::puts("Services found:");
+    const uint8_t ensembles = CorvaneRadio_ensemble_count(&state->scan_results);
+    for (uint8_t i = 0; i < ensembles; ++i) {
+        const DAB_Ensemble *ensemble = &state->scan_results.ensembles[i];
+        for (uint8_t j = 0; j < ensemble->num_services; ++j) {
+            Si468x_get_digital_service(ensemble, j, &state->service);
+            ++state->service_count;
+            std::fwrite(state->service.label, 1, CORVANE_RADIO_LABEL_SIZE, stdout);
+        }
+    }
+    std::putchar('\n');
+
+    if (state->service_count == 0) {
+        main_failure("No services found... quit");
+        return CORVANE_RADIO_END_RUN;
+    }
+    std::puts("Saving scan results.");
+    if (DAB_save_scan_results(&state->scan_results, CORVANE_RADIO_STATION_LIST, state->volume) <
+        0) {
+        main_failure("Could not save scan results. Exit.");
+        return CORVANE_RADIO_END_RUN;
+    }
+    return CORVANE_RADIO_GO_ON;
+}
+
+// Every service in database order is counted; the last one with the requested
+// identifier is selected (also when none was requested).
+void station_setup_lookup(CorvaneRadio_State *state) {
+    state->service_count = 0;
+    const uint8_t ensembles = CorvaneRadio_ensemble_count(&state->scan_results);
+    for (uint8_t i = 0; i < ensembles; ++i) {
+        const DAB_Ensemble *ensemble = &state->scan_results.ensembles[i];
+        for (uint8_t j = 0; j < ensemble->num_services; ++j) {
+            ++state->service_count;
+            Si468x_get_digital_service(ensemble, j, &state->service);
+            if (state->service.service_id == state->requested_service_id) {
+                state->selected_ensemble = i;
+                state->selected_service = j;
+                state->service_found = 1;
+            }
+        }
+    }
+}
+
+// Entry k is the k-th service in database order, the order in which the menu
+// maps a chosen entry back; then "Rescan" and the terminator.
+void station_setup_menu_entries(CorvaneRadio_State *state) {
+    const uint16_t count = state->service_count;
+    state->items = static_cast<ITEM **>(std::calloc(count + 2u, sizeof(ITEM *)));
+    state->labels = static_cast<char **>(std::calloc(count > 0 ? count : 1u, sizeof(char *)));
+    if (state->items == nullptr || state->labels == nullptr) {
+        std::abort();
+    }
+    for (uint16_t k = 0; k < count; ++k) {
+        state->labels[k] = static_cast<char *>(std::calloc(CORVANE_RADIO_LABEL_SIZE + 1u, 1));
+        if (state->labels[k] == nullptr) {
+            std::abort();
+        }
+    }
+
+    uint16_t k = 0;
+    const uint8_t ensembles = CorvaneRadio_ensemble_count(&state->scan_results);
+    for (uint8_t i = 0; i < ensembles; ++i) {
+        const DAB_Ensemble *ensemble = &state->scan_results.ensembles[i];
+        for (uint8_t j = 0; j < ensemble->num_services; ++j, ++k) {
+            Si468x_get_digital_service(ensemble, j, &state->service);
+            std::snprintf(state->labels[k], CORVANE_RADIO_LABEL_SIZE + 1u, "%.16s",
+                          state->service.label);
+            if (state->service.label[0] != '\0') {
+                state->items[k] = new_item(state->labels[k], state->labels[k]);
+            } else {
+                state->items[k] = new_item(CORVANE_RADIO_NO_LABEL, CORVANE_RADIO_NO_LABEL);
+            }
+        }
+    }
+    state->items[count] = new_item(CORVANE_RADIO_RESCAN_ENTRY, CORVANE_RADIO_RESCAN_ENTRY);
+    state->items[count + 1] = new_item(nullptr, nullptr);
+}
+
+} // namespace
+
+CorvaneRadio_Next station_setup(CorvaneRadio_State *state) {
+    std::FILE *file = std::fopen(CORVANE_RADIO_STATION_LIST, "r");
+    if (file == nullptr || state->rescan != 0) {
+        if (file != nullptr) {
+            std::fclose(file);
+        }
+        if (station_setup_scan(state) != CORVANE_RADIO_GO_ON) {
+            return CORVANE_RADIO_END_RUN;
+        }
+    } else {
+        std::fclose(file);
+        // The stored volume replaces the current one.
+        DAB_read_scan_results(&state->scan_results, CORVANE_RADIO_STATION_LIST, &state->volume);
+    }
+
+    std::printf("Volume: %u\n", static_cast<unsigned>(state->volume));
+    DAB_set_properties_volume(state->volume);
+
+    station_setup_lookup(state);
+    if (state->requested_service_id != 0 && state->service_found == 0) {
+        main_failure("Unknown service identifier, stop.");
+        return CORVANE_RADIO_END_RUN;
+    }
+
+    station_setup_menu_entries(state);
+    return CORVANE_RADIO_GO_ON;
+}
