@@ -76,7 +76,8 @@ public:
         uint64_t data_cts_ns = 2'000'000; // 0x84 0x00 until CTS in the full read
         uint64_t text_interval_ns = 4'000'000'000; // between broadcast texts of a started service
         uint64_t first_text_ns = 1'500'000'000;    // service start until its first text
-        uint64_t packet_interval_ns = 9'000'000'000; // between its other packets (first one after this)
+        uint64_t packet_interval_ns =
+            9'000'000'000; // between its other packets (first one after this)
     };
     Timing &timing();
 

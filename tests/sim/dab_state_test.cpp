@@ -91,8 +91,7 @@ TEST_F(DabState, DamagedStateLoadsAsAnIdleReceiver) {
         EXPECT_FALSE(next.radio.service_started(nullptr, nullptr));
     }
     NextProcess next(faults, properties);
-    next.radio.load(
-        {{"tuned_index", "3"}, {"started_service", "x y"}, {"frequency_list", "1,,2"}});
+    next.radio.load({{"tuned_index", "3"}, {"started_service", "x y"}, {"frequency_list", "1,,2"}});
     EXPECT_EQ(next.radio.tuned_index(), 3) << "a good index survives bad neighbours";
     EXPECT_FALSE(next.radio.service_started(nullptr, nullptr));
     EXPECT_EQ(next.send({0xB9, 0x00}).resp.at(0), 41);
