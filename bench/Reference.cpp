@@ -1,0 +1,311 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "Reference.h"
+
+#include <algorithm>
+
+#include "Chip.h"
+
+namespace bench {
+
+namespace {
+
+// ---- the prescribed algorithm's constants ------------------------------------
+
+// Clear-to-send: at most 50 status reads, the wait after read i is
+// i x 1000 + 50 microseconds.
+constexpr uint32_t CTS_POLLS = 50;
+constexpr uint64_t cts_wait_ns(uint32_t i) {
+    return (uint64_t{i} * 1000 + 50) * 1000;
+}
+constexpr uint32_t STATUS_READ_BYTES = 7;
+
+// The reset pulse: line low for 200 ms, then 50 ms for the chip to wake.
+constexpr uint32_t RESET_LOW_MS = 200;
+constexpr uint32_t RESET_WAKE_MS = 50;
+constexpr uint32_t PATCH_TO_FIRMWARE_MS = 50;
+constexpr uint32_t FIRMWARE_TO_BOOT_MS = 100;
+
+constexpr uint32_t HOST_LOAD_HEADER = 4;
+constexpr uint32_t HOST_LOAD_CHUNK = 4092;
+constexpr uint32_t ROM_PATCH_BYTES = 5796;
+constexpr uint32_t DAB_IMAGE_BYTES = 496940;
+
+constexpr uint32_t TUNE_POLLS = 100;
+constexpr uint32_t TUNE_POLL_MS = 100;
+constexpr uint32_t EVENT_POLLS = 50;
+constexpr uint32_t EVENT_POLL_MS = 200;
+constexpr uint32_t ENSEMBLE_PAUSE_MS = 1000;
+
+constexpr uint32_t PLAY_AFTER_TUNE_MS = 500;
+constexpr uint32_t PLAY_ACQUIRE_POLLS = 10;
+constexpr uint32_t PLAY_POLL_MS = 200;
+constexpr uint32_t PLAY_SETTLE_MS = 200;
+
+// The reception properties of the scan and of the bring-up, and the output pair.
+constexpr uint32_t MAX_STATIONS_PROPERTIES = 8;
+constexpr uint32_t OUTPUT_PROPERTIES = 2;
+// What the scan judges a channel by.
+constexpr uint8_t VALID_RSSI_THRESHOLD = 12; // property 0xB201 as the scan sets it
+constexpr uint8_t MIN_FIC_QUALITY = 30;
+
+// Opcodes and their command and reply lengths, filler byte included.
+constexpr uint8_t POWER_UP = 0x01;
+constexpr uint8_t HOST_LOAD = 0x04;
+constexpr uint8_t LOAD_INIT = 0x06;
+constexpr uint8_t BOOT = 0x07;
+constexpr uint8_t GET_PART_INFO = 0x08;
+constexpr uint8_t GET_SYS_STATE = 0x09;
+constexpr uint8_t GET_FUNC_INFO = 0x12;
+constexpr uint8_t SET_PROPERTY = 0x13;
+constexpr uint8_t GET_PROPERTY = 0x14;
+constexpr uint8_t GET_DIGITAL_SERVICE_LIST = 0x80;
+constexpr uint8_t START_DIGITAL_SERVICE = 0x81;
+constexpr uint8_t DAB_TUNE_FREQ = 0xB0;
+constexpr uint8_t DAB_DIGRAD_STATUS = 0xB2;
+constexpr uint8_t DAB_GET_EVENT_STATUS = 0xB3;
+constexpr uint8_t DAB_GET_FREQ_LIST = 0xB9;
+constexpr uint8_t DAB_GET_TIME = 0xBC;
+
+// The receiver's commands (those of the DAB image) answer at once on the model;
+// the chip core's own have the busy times of its table.
+uint64_t model_busy_ns(uint8_t opcode) {
+    return opcode >= 0x80 ? 0 : sim::Chip::default_busy_ns(opcode);
+}
+
+} // namespace
+
+Split &Split::operator+=(const Split &other) {
+    fixed_ns += other.fixed_ns;
+    wire_ns += other.wire_ns;
+    chip_ns += other.chip_ns;
+    polling_ns += other.polling_ns;
+    return *this;
+}
+
+bool scan_accepts(const sim::Ensemble *ensemble) {
+    if (ensemble == nullptr) {
+        return false;
+    }
+    const bool valid =
+        ensemble->reception.rssi_valid.value_or(ensemble->reception.rssi >= VALID_RSSI_THRESHOLD);
+    return valid && ensemble->reception.fic_quality >= MIN_FIC_QUALITY;
+}
+
+// ---- transport ------------------------------------------------------------------
+
+void Reference::frame(uint32_t bytes) {
+    const uint64_t ns = uint64_t{bytes} * BYTE_NS;
+    now_ns_ += ns;
+    split_.wire_ns += ns;
+    ++traffic_.frames;
+    traffic_.bytes += bytes;
+}
+
+void Reference::fixed_wait_ms(uint32_t ms) {
+    const uint64_t ns = uint64_t{ms} * 1'000'000;
+    now_ns_ += ns;
+    split_.fixed_ns += ns;
+}
+
+void Reference::attribute_waits(uint64_t begin_ns, uint64_t event_ns, uint64_t waited_ns) {
+    const uint64_t chip = std::min(waited_ns, event_ns > begin_ns ? event_ns - begin_ns : 0);
+    split_.chip_ns += chip;
+    split_.polling_ns += waited_ns - chip;
+}
+
+uint64_t Reference::exchange(uint8_t opcode, uint32_t command_bytes, uint32_t reply_bytes) {
+    frame(command_bytes);
+    const uint64_t command_end = now_ns_;
+    const uint64_t busy = model_busy_ns(opcode);
+    busy_ns_ += busy;
+    await_cts(command_end + busy);
+    if (reply_bytes > 0) {
+        frame(reply_bytes);
+    }
+    return command_end;
+}
+
+void Reference::await_cts(uint64_t cts_at_ns) {
+    const uint64_t begin = now_ns_;
+    uint64_t waited = 0;
+    for (uint32_t i = 0; i < CTS_POLLS; ++i) {
+        // The chip latches its status as the read's opcode byte comes in.
+        const bool cts = now_ns_ + BYTE_NS >= cts_at_ns;
+        frame(STATUS_READ_BYTES);
+        if (cts) {
+            break;
+        }
+        now_ns_ += cts_wait_ns(i);
+        waited += cts_wait_ns(i);
+    }
+    attribute_waits(begin, cts_at_ns, waited);
+}
+
+uint64_t Reference::status_read() {
+    frame(STATUS_READ_BYTES);
+    return now_ns_;
+}
+
+// ---- commands -----------------------------------------------------------------------
+
+void Reference::set_property() {
+    exchange(SET_PROPERTY, 6, 0);
+    exchange(GET_PROPERTY, 4, 7); // the read-back
+}
+
+void Reference::set_properties_max_stations() {
+    for (uint32_t k = 0; k < MAX_STATIONS_PROPERTIES; ++k) {
+        set_property();
+    }
+}
+
+void Reference::set_properties_output() {
+    for (uint32_t k = 0; k < OUTPUT_PROPERTIES; ++k) {
+        set_property();
+    }
+}
+
+void Reference::upload(uint32_t image_bytes) {
+    for (uint32_t sent = 0; sent < image_bytes;) {
+        const uint32_t chunk = std::min(HOST_LOAD_CHUNK, image_bytes - sent);
+        exchange(HOST_LOAD, HOST_LOAD_HEADER + chunk, 0);
+        sent += chunk;
+    }
+}
+
+void Reference::tune(bool acquires) {
+    // The receiver's phases count from the command's arrival.
+    const uint64_t command_end = exchange(DAB_TUNE_FREQ, 6, 0);
+    stc_at_ns_ = command_end + timing_.tune_ns;
+    acquired_at_ns_.reset();
+    list_at_ns_.reset();
+    if (acquires) {
+        acquired_at_ns_ = stc_at_ns_ + timing_.acquire_ns;
+        list_at_ns_ = *acquired_at_ns_ + timing_.list_ready_ns;
+    }
+
+    const uint64_t begin = now_ns_;
+    uint64_t waited = 0;
+    for (uint32_t poll = 0; poll < TUNE_POLLS; ++poll) {
+        // STCINT is a live bit: the read sees it when its frame ends after it.
+        if (status_read() >= stc_at_ns_) {
+            break;
+        }
+        now_ns_ += uint64_t{TUNE_POLL_MS} * 1'000'000;
+        waited += uint64_t{TUNE_POLL_MS} * 1'000'000;
+    }
+    attribute_waits(begin, stc_at_ns_, waited);
+}
+
+bool Reference::digrad_shows_acquired() {
+    const uint64_t command_end = exchange(DAB_DIGRAD_STATUS, 2, 24);
+    return acquired_at_ns_ && *acquired_at_ns_ <= command_end;
+}
+
+bool Reference::await_service_list() {
+    const uint64_t begin = now_ns_;
+    uint64_t waited = 0;
+    bool version_remembered = false;
+    bool stable = false;
+    for (uint32_t poll = 0; poll < EVENT_POLLS && !stable; ++poll) {
+        const uint64_t command_end = exchange(DAB_GET_EVENT_STATUS, 2, 9);
+        const bool available = list_at_ns_ && *list_at_ns_ <= command_end;
+        // One poll announces the list and its version, a later one finds the
+        // same version again.
+        if (available && version_remembered) {
+            stable = true;
+        } else {
+            version_remembered = version_remembered || available;
+            if (poll + 1 < EVENT_POLLS) {
+                now_ns_ += uint64_t{EVENT_POLL_MS} * 1'000'000;
+                waited += uint64_t{EVENT_POLL_MS} * 1'000'000;
+            }
+        }
+    }
+    attribute_waits(begin, list_at_ns_.value_or(begin), waited);
+    return stable;
+}
+
+// ---- paths ------------------------------------------------------------------------------
+
+void Reference::running_chip_test_fails() {
+    status_read();
+}
+
+void Reference::take_over_running_chip() {
+    status_read();
+    exchange(GET_PROPERTY, 4, 7); // the volume
+}
+
+void Reference::bringup_full() {
+    fixed_wait_ms(RESET_LOW_MS);
+    fixed_wait_ms(RESET_WAKE_MS);
+    status_read(); // the chip answers after the reset
+    exchange(POWER_UP, 16, 5);
+    exchange(GET_PART_INFO, 2, 24);
+    exchange(GET_SYS_STATE, 2, 7);
+    exchange(LOAD_INIT, 2, 0);
+    upload(ROM_PATCH_BYTES);
+    fixed_wait_ms(PATCH_TO_FIRMWARE_MS);
+    exchange(LOAD_INIT, 2, 0);
+    upload(DAB_IMAGE_BYTES);
+    fixed_wait_ms(FIRMWARE_TO_BOOT_MS);
+    exchange(BOOT, 2, 5);
+    exchange(GET_PART_INFO, 2, 24);
+    exchange(GET_SYS_STATE, 2, 7);
+    exchange(GET_FUNC_INFO, 2, 13);
+    set_properties_max_stations();
+    set_properties_output();
+}
+
+void Reference::scan_band(const sim::Band &band) {
+    const auto count = static_cast<uint32_t>(band.frequencies.size());
+    exchange(DAB_GET_FREQ_LIST, 2, 6);
+    exchange(DAB_GET_FREQ_LIST, 2, 4 * count + 9);
+    full_scan(band);
+}
+
+void Reference::full_scan(const sim::Band &band) {
+    set_properties_max_stations();
+    for (const uint32_t khz : band.frequencies) {
+        const sim::Ensemble *ensemble = band.on_frequency(khz);
+        const bool accepted = scan_accepts(ensemble);
+        tune(accepted && ensemble->reception.acquires);
+        digrad_shows_acquired(); // the reception status the scan judges
+        if (!accepted || !await_service_list()) {
+            continue;
+        }
+        const auto size = static_cast<uint32_t>(6 + sim::service_list_records(*ensemble).size());
+        exchange(GET_DIGITAL_SERVICE_LIST, 2, 7);
+        exchange(GET_DIGITAL_SERVICE_LIST, 2, size + 7);
+        fixed_wait_ms(ENSEMBLE_PAUSE_MS);
+        exchange(DAB_GET_TIME, 2, 12);
+    }
+}
+
+void Reference::play_station(bool retune, bool acquires) {
+    if (retune) {
+        tune(acquires);
+        fixed_wait_ms(PLAY_AFTER_TUNE_MS);
+    } else if (acquires) {
+        acquired_at_ns_ = 0; // the ensemble has been held for a while
+    }
+    const uint64_t begin = now_ns_;
+    uint64_t waited = 0;
+    bool acquired = false;
+    for (uint32_t poll = 0; poll < PLAY_ACQUIRE_POLLS && !acquired; ++poll) {
+        acquired = digrad_shows_acquired();
+        if (!acquired) {
+            now_ns_ += uint64_t{PLAY_POLL_MS} * 1'000'000;
+            waited += uint64_t{PLAY_POLL_MS} * 1'000'000;
+        }
+    }
+    attribute_waits(begin, acquired_at_ns_.value_or(begin), waited);
+    if (!acquired) {
+        return;
+    }
+    fixed_wait_ms(PLAY_SETTLE_MS);
+    exchange(START_DIGITAL_SERVICE, 12, 0);
+}
+
+} // namespace bench
