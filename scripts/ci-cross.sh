@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# The Raspberry Pi side of CI: cross builds for arm64 and armhf with stand-in
+# firmware, the smoke tests of the Pi build under qemu, the Debian packages
+# and their checks, and the simulated board's test suite cross-built for
+# arm64 and run under qemu.
+#
+#   scripts/ci-cross.sh [build root, default build]
+#
+# Every step runs even after an earlier one failed (a failed build skips only
+# its own tests); the exit status is non-zero when any step failed.
+set -uo pipefail
+cd "$(dirname "$0")/.." || exit 1
+
+build_root=${1:-build}
+readonly PI_PRESETS=(pi-arm64-standin pi-armhf-standin)
+readonly SIM_PRESET=sim-arm64
+# The whole suite runs under qemu, also the tests that start the radio or the
+# diagnostics program as a child process: as root, the toolchain's emulator
+# (cmake/toolchains/qemu-run.sh) gives each test a namespace where the kernel
+# hands target programs to qemu.
+if [ "$(id -u)" -ne 0 ]; then
+  echo "Run as root: the set-up installs packages and the tests need root." >&2
+  exit 1
+fi
+
+failed=()
+timings=()
+section() { printf '\n======== %s ========\n' "$*"; }
+# step NAME COMMAND...: runs, times and records one step.
+step() {
+  local name=$1 started=$SECONDS
+  shift
+  section "$name"
+  if "$@"; then
+    timings+=("$(printf '%5ds  ok    %s' $((SECONDS - started)) "$name")")
+    return 0
+  fi
+  timings+=("$(printf '%5ds  FAIL  %s' $((SECONDS - started)) "$name")")
+  failed+=("$name")
+  return 1
+}
+
+configure_and_build() {
+  local preset=$1
+  cmake --preset "$preset" -B "$build_root/$preset" -DCMAKE_COLOR_DIAGNOSTICS=OFF >"$build_root/$preset.configure.log" 2>&1 ||
+    { cat "$build_root/$preset.configure.log"; return 1; }
+  cmake --build "$build_root/$preset" -j2
+}
+
+total_started=$SECONDS
+mkdir -p "$build_root"
+
+step "Set-up: Debian packages for the build, the cross compilers, qemu" \
+  bash -c 'scripts/setup-deps.sh && scripts/setup-cross.sh' || true
+
+for preset in "${PI_PRESETS[@]}"; do
+  if step "Build $preset" configure_and_build "$preset"; then
+    # Smoke tests under qemu, then cpack and the package and unit checks.
+    step "Smoke tests and package checks: $preset" \
+      ctest --test-dir "$build_root/$preset" --output-on-failure -L pi || true
+  fi
+done
+
+if step "Build $SIM_PRESET" configure_and_build "$SIM_PRESET"; then
+  step "Simulated board's tests under qemu: $SIM_PRESET" \
+    ctest --test-dir "$build_root/$SIM_PRESET" --output-on-failure -j2 || true
+fi
+
+section "Packages"
+for preset in "${PI_PRESETS[@]}"; do
+  for deb in "$build_root/$preset"/tests/pi/package/*.deb; do
+    [ -f "$deb" ] || continue
+    echo "$deb"
+    dpkg-deb -f "$deb" Package Version Architecture Depends | sed 's/^/    /'
+  done
+done
+
+section "Summary"
+printf '%s\n' "${timings[@]}"
+printf '%5ds  total\n' $((SECONDS - total_started))
+if [ ${#failed[@]} -ne 0 ]; then
+  echo "Failed: ${failed[*]}"
+  exit 1
+fi
+echo "All cross steps passed."
