@@ -24,7 +24,7 @@ constexpr uint8_t magic[4] = {'T', 'L', 'F', 'W'};
 constexpr uint8_t image_patch = 0xFF;
 constexpr std::size_t header_size = 12;
 
-struct ImageSpec {
+struct StandinImage {
     const char *file_name;
     uint32_t size;
     uint8_t image_code;
@@ -32,7 +32,7 @@ struct ImageSpec {
 };
 
 // The six images the radio carries, under the file names the build expects.
-constexpr std::array<ImageSpec, 6> images{{
+constexpr std::array<StandinImage, 6> images{{
     {"rom00_patch.016.bin", 5796, image_patch, 0, 1, 6},
     {"dab_radio_6_0_6.bin", 496940, 2, 6, 0, 6},
     {"dab_radio_4_0_5.bif", 517524, 2, 4, 0, 5},

@@ -12,21 +12,21 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "usage: %s <output directory>\n", argv[0]);
         return 2;
     }
-    for (const auto &spec : sim::standin::images) {
-        std::vector<uint8_t> image(spec.size);
+    for (const auto &image_layout : sim::standin::images) {
+        std::vector<uint8_t> image(image_layout.size);
         for (std::size_t i = 0; i < 4; ++i) {
             image[i] = sim::standin::magic[i];
         }
-        image[4] = spec.image_code;
-        image[5] = spec.rev_ext;
-        image[6] = spec.rev_branch;
-        image[7] = spec.rev_int;
+        image[4] = image_layout.image_code;
+        image[5] = image_layout.rev_ext;
+        image[6] = image_layout.rev_branch;
+        image[7] = image_layout.rev_int;
         for (int i = 0; i < 4; ++i) {
-            image[8 + i] = static_cast<uint8_t>(spec.size >> (8 * i));
+            image[8 + i] = static_cast<uint8_t>(image_layout.size >> (8 * i));
         }
-        uint32_t state = 0x9E3779B9U ^ (static_cast<uint32_t>(spec.image_code) << 24) ^
-                         (static_cast<uint32_t>(spec.rev_ext) << 16) ^
-                         (static_cast<uint32_t>(spec.rev_branch) << 8) ^ spec.rev_int;
+        uint32_t state = 0x9E3779B9U ^ (static_cast<uint32_t>(image_layout.image_code) << 24) ^
+                         (static_cast<uint32_t>(image_layout.rev_ext) << 16) ^
+                         (static_cast<uint32_t>(image_layout.rev_branch) << 8) ^ image_layout.rev_int;
         for (std::size_t i = sim::standin::header_size; i + 4 < image.size(); ++i) {
             state ^= state << 13;
             state ^= state >> 17;
@@ -42,7 +42,7 @@ int main(int argc, char **argv) {
             image[image.size() - 4 + static_cast<std::size_t>(i)] =
                 static_cast<uint8_t>(crc >> (8 * i));
         }
-        const std::string path = std::string(argv[1]) + "/" + spec.file_name;
+        const std::string path = std::string(argv[1]) + "/" + image_layout.file_name;
         std::FILE *file = std::fopen(path.c_str(), "wb");
         if (file == nullptr || std::fwrite(image.data(), 1, image.size(), file) != image.size() ||
             std::fclose(file) != 0) {

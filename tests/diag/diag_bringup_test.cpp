@@ -43,7 +43,7 @@ std::string image_path(const char *name) {
     return std::string(TUNELARK_FIRMWARE_IMAGE_DIR) + "/" + name;
 }
 
-const sim::standin::ImageSpec &standin(const char *file_name) {
+const sim::standin::StandinImage &standin(const char *file_name) {
     for (const auto &image : sim::standin::images) {
         if (std::string(image.file_name) == file_name) {
             return image;
@@ -52,7 +52,7 @@ const sim::standin::ImageSpec &standin(const char *file_name) {
     throw std::invalid_argument(file_name);
 }
 
-std::string revision_of(const sim::standin::ImageSpec &image) {
+std::string revision_of(const sim::standin::StandinImage &image) {
     return std::to_string(image.rev_ext) + "." + std::to_string(image.rev_branch) + "." +
            std::to_string(image.rev_int);
 }
