@@ -26,7 +26,8 @@ int main(int argc, char **argv) {
         }
         uint32_t state = 0x9E3779B9U ^ (static_cast<uint32_t>(image_layout.image_code) << 24) ^
                          (static_cast<uint32_t>(image_layout.rev_ext) << 16) ^
-                         (static_cast<uint32_t>(image_layout.rev_branch) << 8) ^ image_layout.rev_int;
+                         (static_cast<uint32_t>(image_layout.rev_branch) << 8) ^
+                         image_layout.rev_int;
         for (std::size_t i = sim::standin::header_size; i + 4 < image.size(); ++i) {
             state ^= state << 13;
             state ^= state >> 17;
