@@ -3,7 +3,10 @@
 # The whole test suite, as CI runs it: the format check, then every preset
 # built and tested — the simulated board with g++, with clang++ (and the
 # bounded fuzz runs), with AddressSanitizer + UndefinedBehaviorSanitizer, and
-# the Pi build (real bcm2835 library) failing cleanly on a machine that is not a Pi.
+# the Pi build (real bcm2835 library) failing cleanly on a machine that is not a Pi,
+# and last the cross builds for the Pi: arm64 and armhf smoke tests under qemu,
+# their Debian packages and autostart unit checked, and the simulated board's
+# suite cross-built for arm64 and run under qemu (scripts/ci-cross.sh).
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$top"
@@ -21,5 +24,5 @@ for preset in sim clang asan pi-standin; do
   ctest --preset "$preset"
 done
 
-# The cross builds for the Pi (arm64/armhf under qemu) are a separate, longer
-# run: scripts/ci-cross.sh.
+section "cross builds for the Pi"
+"$top/scripts/ci-cross.sh"

@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Checks a built Debian package of the radio:
 #
-#   check-package.sh PACKAGE.deb standin|images SOURCE_DIR
+#   check-package.sh PACKAGE.deb standin|images
 #
 # - name, version and architecture fields agree with each other, with the
 #   file name and with the machine the packaged programs are built for; a
@@ -14,13 +14,12 @@
 # - the man page renders and documents every failure message of the radio
 set -uo pipefail
 
-if [ $# -ne 3 ]; then
-  echo "usage: $0 PACKAGE.deb standin|images SOURCE_DIR" >&2
+if [ $# -ne 2 ]; then
+  echo "usage: $0 PACKAGE.deb standin|images" >&2
   exit 2
 fi
 deb=$1
 kind=$2
-source_dir=$3
 readonly VERSION=0.16.5
 
 failures=0
@@ -72,9 +71,8 @@ expected_files=(
   ./usr/lib/systemd/system/tunelark@.service
   ./usr/lib/udev/rules.d/60-tunelark-spidev.rules
   ./usr/share/doc/tunelark/copyright
-  ./usr/share/doc/tunelark/raspberry-pi.md
+  ./usr/share/doc/tunelark/README.md
 )
-[ -f "$source_dir/README.md" ] && expected_files+=(./usr/share/doc/tunelark/README.md)
 # The diagnostics program is packaged whenever the build has it.
 optional_files=(./usr/bin/si468x-diag)
 
