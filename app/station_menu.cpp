@@ -93,6 +93,7 @@ void station_menu_show_layout(CorvaneRadio_State *state) {
     }
     if (state->menu_window != nullptr) {
         keypad(state->menu_window, TRUE);
+        leaveok(state->menu_window, TRUE);
         set_menu_win(state->menu, state->menu_window);
         state->menu_subwindow = derwin(state->menu_window, MENU_SUB_ROWS, MENU_SUB_COLS, 1, 1);
     }
@@ -160,6 +161,11 @@ bool station_menu_start(CorvaneRadio_State *state) {
     cbreak();
     noecho();
     keypad(stdscr, TRUE);
+    // The loop refreshes ten times a second, mostly with nothing to draw:
+    // without a typeahead check and with the cursor left where the last
+    // update put it, such a refresh makes no system call for its own sake.
+    typeahead(-1);
+    leaveok(stdscr, TRUE);
     init_color(CORVANE_BLACK, 0, 0, 0);
     init_color(CORVANE_BLUE, 0, 0, 1000);
     init_color(CORVANE_GREEN, 0, 1000, 0);
@@ -318,10 +324,13 @@ CorvaneRadio_Next station_menu_key_loop(CorvaneRadio_State *state) {
         }
 
         station_menu_poll_data(state);
+        // Menu window, then the standard screen, in one update of the
+        // terminal.
         if (state->menu_window != nullptr) {
-            wrefresh(state->menu_window);
+            wnoutrefresh(state->menu_window);
         }
-        refresh();
+        wnoutrefresh(stdscr);
+        doupdate();
     }
 }
 

@@ -44,6 +44,25 @@ TEST(Layout, BottomLinesFollowTheTerminalHeight) {
     }
 }
 
+// The key loop refreshes ten times a second; with nothing changed those
+// refreshes must not reach the terminal (no cursor dance, no redraw), on a
+// link as slow as a serial console that would be all it carries.
+TEST(Layout, IdleMenuSendsNothingToTheTerminalUntilAKeyChangesIt) {
+    RadioBench bench;
+    auto term = bench.firstStart();
+    ASSERT_FALSE(HasFailure());
+    term->settle();
+    const std::size_t before = term->output().size();
+    term->pump(1500ms);
+    EXPECT_EQ(term->output().size(), before) << "idle output: " << term->output().substr(before);
+
+    term->key(VTERM_KEY_DOWN);
+    EXPECT_TRUE(term->waitUntil([&] { return term->output().size() > before; }, 2s))
+        << "the mark's move is drawn";
+    term->send("x");
+    EXPECT_TRUE(term->waitExit().exited);
+}
+
 TEST(Layout, TerminalTooSmallForTheMenuNeitherCrashesNorSpins) {
     RadioBench bench;
     auto term = bench.start({}, 20, 60);
