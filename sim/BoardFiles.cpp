@@ -146,6 +146,13 @@ void Board::configure_from_environment() {
         }
     }
 
+    if (const char *text = std::getenv("SI468X_SIM_TIMING"); text != nullptr) {
+        std::string message;
+        if (!parse_timing(text, &chip_->receiver().timing(), &message)) {
+            problems.push_back("SI468X_SIM_TIMING=\"" + std::string(text) + "\": " + message);
+        }
+    }
+
     const char *board = std::getenv("SI468X_SIM_BOARD");
     open_directory(board != nullptr && *board != '\0' ? board : temp_root() + "/si468x-sim-board");
     clock_at_start_ns_ = clock_.now_ns();

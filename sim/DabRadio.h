@@ -86,4 +86,11 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// Changes timings from a list as in SI468X_SIM_TIMING, milliseconds by phase:
+// "first-text=200,text-interval=500". Names: tune, acquire, list-ready,
+// data-cts, first-text, text-interval, packet-interval. An unknown name or a
+// value that is not a whole number of milliseconds up to a day fails with
+// *error saying which, and leaves *timing as it was.
+bool parse_timing(const std::string &list, DabRadio::Timing *timing, std::string *error);
+
 } // namespace sim

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdlib>
 
+#include "Settings.h"
+
 namespace sim {
 
 namespace {
@@ -47,15 +49,6 @@ constexpr std::array<KnownFault, 31> known_faults{{
     {"reply-overflow", true},
     {"slow", true},
 }};
-
-std::string trim(const std::string &text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return text.substr(first, last - first + 1);
-}
 
 } // namespace
 
@@ -115,26 +108,14 @@ bool Faults::add(const std::string &name, const std::string &value, std::string 
 
 bool Faults::parse(const std::string &list, std::string *error) {
     entries_.clear();
-    std::size_t start = 0;
-    while (start <= list.size()) {
-        auto comma = list.find(',', start);
-        if (comma == std::string::npos) {
-            comma = list.size();
-        }
-        const std::string item = trim(list.substr(start, comma - start));
-        start = comma + 1;
-        if (item.empty()) {
-            continue;
-        }
-        const auto equals = item.find('=');
-        const std::string name = trim(item.substr(0, equals));
-        const std::string value = equals == std::string::npos ? "" : trim(item.substr(equals + 1));
-        if (!add(name, value, error)) {
-            entries_.clear();
-            return false;
-        }
+    const bool parsed =
+        for_each_setting(list, [&](const std::string &name, const std::string &value) {
+            return add(name, value, error);
+        });
+    if (!parsed) {
+        entries_.clear();
     }
-    return true;
+    return parsed;
 }
 
 void Faults::clear() {

@@ -143,13 +143,14 @@ TEST(BroadcastText, StaysOnOneRowAndKeepsControlBytesFromTheTerminal) {
     run.term = "xterm";
     write_file(run.station_list_path(), station_list_text(band, 30));
     ProgramOptions options = run.options();
-    // Real time, so the station's texts arrive (the first 1.5 s after the
-    // start, the next 4 s later).
+    // Real time, so the station's texts arrive while the menu waits for
+    // keys: the first 200 ms after the start, the next 500 ms later.
     for (auto &[name, value] : options.env) {
         if (name == "SI468X_SIM_CLOCK") {
             value = "real";
         }
     }
+    options.env.emplace_back("SI468X_SIM_TIMING", "first-text=200,text-interval=500");
     RunningProgram child(options);
     child.write_input("\n");
     ASSERT_TRUE(child.wait_for_output("Longabcdef", 30s)) << child.output();

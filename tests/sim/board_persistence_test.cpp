@@ -342,6 +342,11 @@ TEST_F(BoardHostProcess, TakesItsConfigurationFromTheEnvironment) {
     bad_clock["SI468X_SIM_CLOCK"] = "sundial";
     ASSERT_EQ(run_child("absent", bad_clock), 0);
     EXPECT_NE(read_text(board_ / "errors").find("sundial"), std::string::npos);
+
+    auto bad_timing = env;
+    bad_timing["SI468X_SIM_TIMING"] = "first-text=200,text-interval=soon";
+    ASSERT_EQ(run_child("absent", bad_timing), 0);
+    EXPECT_NE(read_text(board_ / "errors").find("text-interval"), std::string::npos);
 }
 
 } // namespace

@@ -53,6 +53,9 @@ std::unique_ptr<Terminal> RadioBench::start(std::vector<std::string> args, int r
     if (!band.empty()) {
         launch.environment["SI468X_SIM_BAND"] = band;
     }
+    if (!timing.empty()) {
+        launch.environment["SI468X_SIM_TIMING"] = timing;
+    }
     // A sanitizer build reads its own settings; they are the test run's, not
     // the radio's inputs.
     for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {

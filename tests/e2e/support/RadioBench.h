@@ -55,7 +55,8 @@ public:
     // The board's knobs for the next start.
     std::string clock = "virtual";
     std::string faults;
-    std::string band; // path of a band file; empty: the built-in band
+    std::string band;   // path of a band file; empty: the built-in band
+    std::string timing; // receiver timings, as SI468X_SIM_TIMING takes them
 
     std::unique_ptr<Terminal> start(std::vector<std::string> args = {}, int rows = 24,
                                     int cols = 80) const;
