@@ -162,7 +162,14 @@ std::optional<uint16_t> Chip::property(uint16_t id) const {
 }
 
 void Chip::script_reply(uint8_t opcode, std::vector<uint8_t> bytes) {
-    scripts_[opcode].push_back(std::move(bytes));
+    script_reads(opcode, {std::move(bytes)});
+}
+
+void Chip::script_reads(uint8_t opcode, std::vector<std::vector<uint8_t>> reads) {
+    if (reads.empty()) {
+        reads.emplace_back();
+    }
+    scripts_[opcode].push_back(std::move(reads));
 }
 
 uint8_t Chip::live_status0() const {
@@ -221,10 +228,12 @@ void Chip::frame(const uint8_t *out, uint8_t *in, std::size_t length, const Fram
     }
 }
 
-void Chip::read_reply(uint8_t *in, std::size_t length, uint64_t at_ns) const {
+void Chip::read_reply(uint8_t *in, std::size_t length, uint64_t at_ns) {
     // in[0] is the byte clocked out while the opcode came in: nothing yet.
     if (reply_.script) {
-        const auto &bytes = *reply_.script;
+        const auto &reads = *reply_.script;
+        const auto &bytes = reads[std::min(reply_.script_reads, reads.size() - 1)];
+        ++reply_.script_reads;
         for (std::size_t k = 1; k < length; ++k) {
             in[k] = k - 1 < bytes.size() ? bytes[k - 1] : 0;
         }

@@ -71,6 +71,7 @@ public:
         return property_writes_;
     }
     void script_reply(uint8_t opcode, std::vector<uint8_t> bytes);
+    void script_reads(uint8_t opcode, std::vector<std::vector<uint8_t>> reads);
     void clear_scripts() { scripts_.clear(); }
     DabRadio &receiver() { return *receiver_; }
     const DabRadio &receiver() const { return *receiver_; }
@@ -108,11 +109,13 @@ private:
         uint8_t status3_bits = 0; // error flags the command raised
         std::vector<uint8_t> resp;
         std::optional<uint32_t> garbage_seed;
-        std::optional<std::vector<uint8_t>> script; // STATUS0 onwards, as given
+        // STATUS0 onwards, as given: one per read, the last repeating.
+        std::optional<std::vector<std::vector<uint8_t>>> script;
+        std::size_t script_reads = 0;
     };
 
     bool cts_at(uint64_t ns) const;
-    void read_reply(uint8_t *in, std::size_t length, uint64_t at_ns) const;
+    void read_reply(uint8_t *in, std::size_t length, uint64_t at_ns);
     void command(const uint8_t *out, std::size_t length, const FrameTime &time);
     Result execute(const uint8_t *out, std::size_t length);
     uint8_t status3(bool cts) const;
@@ -151,7 +154,7 @@ private:
     PropertyStore properties_;
     std::vector<std::pair<uint16_t, uint16_t>> property_writes_;
     std::map<uint8_t, uint64_t> busy_override_;
-    std::map<uint8_t, std::deque<std::vector<uint8_t>>> scripts_;
+    std::map<uint8_t, std::deque<std::vector<std::vector<uint8_t>>>> scripts_;
     uint32_t garbage_count_ = 0;
     uint64_t busy_imposed_ns_ = 0;
     std::unique_ptr<DabRadio> receiver_;

@@ -142,6 +142,10 @@ void script_reply(uint8_t opcode, std::vector<uint8_t> bytes) {
     Board::test().chip().script_reply(opcode, std::move(bytes));
 }
 
+void script_reads(uint8_t opcode, std::vector<std::vector<uint8_t>> reads) {
+    Board::test().chip().script_reads(opcode, std::move(reads));
+}
+
 void clear_scripts() {
     Board::test().chip().clear_scripts();
 }

@@ -170,6 +170,10 @@ const std::vector<std::pair<uint16_t, uint16_t>> &property_writes();
 // model does not execute a scripted command (no state change), and every read
 // until the next command returns exactly these bytes, zeros beyond.
 void script_reply(uint8_t opcode, std::vector<uint8_t> bytes);
+// The same with one answer per read: the k-th read after the command returns
+// reads[k], the last one repeating. What a chip does when its status changes
+// between the clear-to-send poll and the reply, or while a host waits.
+void script_reads(uint8_t opcode, std::vector<std::vector<uint8_t>> reads);
 void clear_scripts();
 // Why the last BOOT left the boot loader running ("" after a good boot).
 std::string boot_problem();

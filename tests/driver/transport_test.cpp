@@ -147,6 +147,37 @@ TEST_F(TransportTest, NullReplyBufferIsFineOnlyWhenNoReplyIsWanted) {
     EXPECT_EQ(sim::frames().back().in.at(1) & 0x80, 0x80);
 }
 
+// The status is read again with the reply: bits that come up between the
+// clear-to-send poll and the reply fail the exchange there, with the reply
+// already in the caller's buffer.
+TEST_P(StatusAtCtsTest, ErrorBitsOnlyInTheReplyFailAt560) {
+    const StatusCase c = GetParam();
+    sim::script_reads(0x09, {ok_reply({0x02}), reply(c.status0, c.status3, {0x5A})});
+    uint8_t command[2] = {0x09, 0x00};
+    uint8_t response[7] = {};
+    EXPECT_EQ(Si468x_send_cmd(command, response, 2, 7), c.expected);
+    EXPECT_EQ(Si468x_ErrorCode, 560);
+    EXPECT_EQ(read_sizes(), (std::vector<std::size_t>{7, 7}));
+    EXPECT_EQ(response[5], 0x5A);
+}
+
+TEST_F(TransportTest, ReplyTooShortForStatus3IsNotCheckedAgain) {
+    sim::script_reads(0x09, {status_bytes(0x80, 0xC0), status_bytes(0xC0, 0xC1)});
+    uint8_t command[2] = {0x09, 0x00};
+    uint8_t response[4] = {};
+    EXPECT_EQ(Si468x_send_cmd(command, response, 2, 4), 0);
+    EXPECT_EQ(read_sizes(), (std::vector<std::size_t>{7, 4}));
+    EXPECT_EQ(response[1], 0xC0) << "ERR_CMD reached the caller unchecked";
+
+    // One byte longer holds STATUS3: the same reply fails. (The exchange
+    // reads into the command buffer: it is written anew.)
+    sim::script_reads(0x09, {status_bytes(0x80, 0xC0), status_bytes(0xC0, 0xC1)});
+    uint8_t again[2] = {0x09, 0x00};
+    uint8_t longer[5] = {};
+    EXPECT_EQ(Si468x_send_cmd(again, longer, 2, 5), -2);
+    EXPECT_EQ(Si468x_ErrorCode, 560);
+}
+
 TEST_F(TransportTest, RdReplyChecksStatusWithoutSendingACommand) {
     uint8_t status[7] = {};
     EXPECT_EQ(Si468x_rd_reply(status), 0);

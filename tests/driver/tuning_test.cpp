@@ -168,6 +168,53 @@ TEST_F(TuningTest, NoTuneCompleteFailsAfter100PollsAnd100WaitsAt121) {
     EXPECT_LT(sim::now_ms() - start_ms, 10'100.0);
 }
 
+// Status reads of the tune wait, after the command's own clear-to-send poll.
+std::vector<Bytes> tune_wait_reads(const std::vector<Bytes> &polls) {
+    std::vector<Bytes> reads{status_bytes(0x80, 0xC0)};
+    reads.insert(reads.end(), polls.begin(), polls.end());
+    return reads;
+}
+
+const Bytes TUNE_PENDING = status_bytes(0x80, 0xC0);
+const Bytes TUNE_COMPLETE = status_bytes(0x81, 0xC0); // STCINT
+const Bytes STATUS_ERR_CMD = status_bytes(0xC0, 0xC0);
+const Bytes STATUS_ERRNR = status_bytes(0x80, 0xC1);
+
+TEST_F(TuningTest, FailedStatusReadsDoNotEndTheTuneWait) {
+    sim::script_reads(0xB0, tune_wait_reads({STATUS_ERR_CMD, STATUS_ERRNR, STATUS_ERR_CMD,
+                                             TUNE_PENDING, TUNE_COMPLETE}));
+    EXPECT_EQ(Si468x_DAB_tune_freq(4), 0);
+    EXPECT_EQ(read_sizes().size(), 1u + 5u);
+    EXPECT_EQ(call_count("bcm2835_delay(100)"), 4u);
+}
+
+// Only the last poll's outcome is reported: a failed read as its status, a
+// read without tune complete as -3.
+TEST_F(TuningTest, TuneWaitReportsTheLastPollsStatusAt121) {
+    struct Case {
+        Bytes others;
+        Bytes last;
+        int16_t expected;
+    };
+    const Case cases[] = {
+        {TUNE_PENDING, STATUS_ERR_CMD, -2},
+        {TUNE_PENDING, status_bytes(0x80, 0xC4), -1}, // CMDOFERR
+        {STATUS_ERR_CMD, TUNE_PENDING, -3},
+        {STATUS_ERRNR, STATUS_ERRNR, -2},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.last));
+        settle();
+        std::vector<Bytes> polls(99, c.others);
+        polls.push_back(c.last);
+        sim::script_reads(0xB0, tune_wait_reads(polls));
+        EXPECT_EQ(Si468x_DAB_tune_freq(5), c.expected);
+        EXPECT_EQ(Si468x_ErrorCode, 121);
+        EXPECT_EQ(read_sizes().size(), 1u + 100u);
+        EXPECT_EQ(call_count("bcm2835_delay(100)"), 100u);
+    }
+}
+
 TEST_F(TuningTest, RejectedTuneFailsAt21WithoutPolling) {
     sim::script_reply(0xB0, reply(0xC0, 0xC0));
     EXPECT_EQ(Si468x_DAB_tune_freq(2), -2);
