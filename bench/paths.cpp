@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -238,6 +239,38 @@ void slow_down(uint64_t chip_slow_ns) {
     }
 }
 
+enum class StartChip { InReset, Running };
+
+// One start to the menu from a fresh program state on a fresh board, beside
+// the floor of the path `expect` describes; `more` adds its own checks and
+// figures while the start's wire traffic is still recorded.
+PathResult measure_start(const std::string &name, StartChip chip, uint64_t chip_slow_ns,
+                         uint8_t ensembles, const std::function<void(Reference &)> &expect,
+                         const std::function<void(PathResult &, uint64_t start_ns)> &more = {}) {
+    sim::reset_for_test();
+    slow_down(chip_slow_ns);
+    if (chip == StartChip::Running) {
+        sim::set_chip_running();
+    }
+    sim::record_frames(static_cast<bool>(more));
+    const sim::DabRadio::Timing timing = sim::receiver_timing();
+    auto state = fresh_state();
+    const Snapshot before = snapshot();
+    const StartOutcome outcome = start_to_menu(state.get());
+    const Snapshot after = snapshot();
+    Reference reference(timing);
+    expect(reference);
+    PathResult result = result_of(name, before, after, reference);
+    check_start(result, outcome, chip == StartChip::Running, *state, ensembles);
+    if (more) {
+        more(result, before.ns);
+    }
+    release_entries(state.get());
+    sim::record_frames(false);
+    sim::clear_frames();
+    return result;
+}
+
 } // namespace
 
 double PathResult::ratio() const {
@@ -252,75 +285,42 @@ BenchRun run_paths(const std::string &work_dir, uint64_t chip_slow_ns) {
     const sim::Band band = sim::default_band();
     const uint8_t ensembles = expected_ensembles(band);
 
-    // First start: no station list, a chip in reset.
-    {
-        sim::reset_for_test();
-        slow_down(chip_slow_ns);
-        sim::record_frames(true);
-        const sim::DabRadio::Timing timing = sim::receiver_timing();
-        auto state = fresh_state();
-        const Snapshot before = snapshot();
-        const StartOutcome outcome = start_to_menu(state.get());
-        const Snapshot after = snapshot();
-        Reference reference(timing);
-        reference.running_chip_test_fails();
-        reference.bringup_full();
-        reference.scan_band(band);
-        reference.set_volume();
-        PathResult result =
-            result_of("first start to the menu (bring-up, scan, save)", before, after, reference);
-        check_start(result, outcome, false, *state, ensembles);
-        if (!std::filesystem::exists(CORVANE_RADIO_STATION_LIST)) {
-            add_check(result, "no station list saved");
-        }
-        run.timeline = build_timeline(before.ns);
-        run.first_start_wire_ns = result.traffic.bytes * BYTE_NS;
-        upload_bytes(&run.upload_chunk_bytes, &run.upload_phase_bytes);
-        run.paths.push_back(result);
-        release_entries(state.get());
-        sim::record_frames(false);
-        sim::clear_frames();
-    }
+    // First start: no station list, a chip in reset. Its wire traffic makes
+    // the timeline and the upload's share.
+    run.paths.push_back(measure_start(
+        "first start to the menu (bring-up, scan, save)", StartChip::InReset, chip_slow_ns,
+        ensembles,
+        [&](Reference &reference) {
+            reference.running_chip_test_fails();
+            reference.bringup_full();
+            reference.scan_band(band);
+            reference.set_volume();
+        },
+        [&](PathResult &result, uint64_t start_ns) {
+            if (!std::filesystem::exists(CORVANE_RADIO_STATION_LIST)) {
+                add_check(result, "no station list saved");
+            }
+            run.timeline = build_timeline(start_ns);
+            run.first_start_wire_ns = result.traffic.bytes * BYTE_NS;
+            upload_bytes(&run.upload_chunk_bytes, &run.upload_phase_bytes);
+        }));
 
     // Later start: the station list of the first start, the chip powered down.
-    {
-        sim::reset_for_test();
-        slow_down(chip_slow_ns);
-        const sim::DabRadio::Timing timing = sim::receiver_timing();
-        auto state = fresh_state();
-        const Snapshot before = snapshot();
-        const StartOutcome outcome = start_to_menu(state.get());
-        const Snapshot after = snapshot();
-        Reference reference(timing);
-        reference.running_chip_test_fails();
-        reference.bringup_full();
-        reference.set_volume();
-        PathResult result =
-            result_of("later start to the menu (bring-up, load)", before, after, reference);
-        check_start(result, outcome, false, *state, ensembles);
-        run.paths.push_back(result);
-        release_entries(state.get());
-    }
+    run.paths.push_back(measure_start("later start to the menu (bring-up, load)",
+                                      StartChip::InReset, chip_slow_ns, ensembles,
+                                      [](Reference &reference) {
+                                          reference.running_chip_test_fails();
+                                          reference.bringup_full();
+                                          reference.set_volume();
+                                      }));
 
     // Takeover start: a chip an earlier run left running, the station list.
-    {
-        sim::reset_for_test();
-        slow_down(chip_slow_ns);
-        sim::set_chip_running();
-        const sim::DabRadio::Timing timing = sim::receiver_timing();
-        auto state = fresh_state();
-        const Snapshot before = snapshot();
-        const StartOutcome outcome = start_to_menu(state.get());
-        const Snapshot after = snapshot();
-        Reference reference(timing);
-        reference.take_over_running_chip();
-        reference.set_volume();
-        PathResult result =
-            result_of("takeover start to the menu (shortcut, load)", before, after, reference);
-        check_start(result, outcome, true, *state, ensembles);
-        run.paths.push_back(result);
-        release_entries(state.get());
-    }
+    run.paths.push_back(measure_start("takeover start to the menu (shortcut, load)",
+                                      StartChip::Running, chip_slow_ns, ensembles,
+                                      [](Reference &reference) {
+                                          reference.take_over_running_chip();
+                                          reference.set_volume();
+                                      }));
 
     // A full scan alone, then the station switches on the scanned database.
     {
