@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/program_checks.h"
 #include "support/radio_run.h"
 #include "support/test_bands.h"
 
@@ -24,23 +25,12 @@ const std::string twenty_failed =
     "Error loading firmware (tried 20 times). The Si468x sometimes has problems saving the "
     "firmware. You should try again.\n";
 
-void expect_clean_exit(const ProgramResult &result) {
-    EXPECT_FALSE(result.timed_out);
-    EXPECT_TRUE(result.exited);
-    EXPECT_EQ(result.exit_status, 0);
-}
-
 // A later start (station list present) that the user quits from the menu.
 ProgramResult run_to_menu_and_quit(RadioRun &run, unsigned file_volume = 30) {
     run.band = two_ensemble_band();
     run.term = "xterm";
     write_file(run.station_list_path(), station_list_text(*run.band, file_volume));
     return run.run("x");
-}
-
-std::string console_part(const std::string &out) {
-    // Everything before curses takes over the stream.
-    return out.substr(0, out.find('\x1b'));
 }
 
 // ---- running-chip shortcut --------------------------------------------------------

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/program_checks.h"
 #include "support/radio_run.h"
 #include "support/test_bands.h"
 
@@ -15,22 +16,6 @@ namespace {
 
 using namespace tunelark::test;
 using namespace std::chrono_literals;
-
-void expect_clean_exit(const ProgramResult &result) {
-    EXPECT_FALSE(result.timed_out);
-    EXPECT_TRUE(result.exited);
-    EXPECT_EQ(result.exit_status, 0);
-}
-
-std::string second_line(const std::string &file) {
-    const auto first = file.find('\n');
-    return file.substr(first + 1, file.find('\n', first + 1) - first - 1);
-}
-
-std::string date_line(const std::string &file) {
-    const auto at = file.find("Date of scan");
-    return file.substr(at, file.find('\n', at) - at);
-}
 
 // Status-only GET_DIGITAL_SERVICE_DATA queries: one per pass of the key loop.
 std::size_t data_polls(const RadioRun &run) {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/program_checks.h"
 #include "support/radio_run.h"
 #include "support/test_bands.h"
 
@@ -14,27 +15,6 @@ namespace {
 
 using namespace tunelark::test;
 using namespace std::chrono_literals;
-
-void expect_clean_exit(const ProgramResult &result) {
-    EXPECT_FALSE(result.timed_out);
-    EXPECT_TRUE(result.exited);
-    EXPECT_EQ(result.exit_status, 0);
-}
-
-std::string console_part(const std::string &out) {
-    return out.substr(0, out.find('\x1b'));
-}
-
-std::string label16(std::string_view text) {
-    std::string label(text);
-    label.resize(16, ' ');
-    return label;
-}
-
-std::string second_line(const std::string &file) {
-    const auto first = file.find('\n');
-    return file.substr(first + 1, file.find('\n', first + 1) - first - 1);
-}
 
 // ---- first start: scan and save -------------------------------------------------------
 
