@@ -62,9 +62,20 @@ for preset in "${PI_PRESETS[@]}"; do
   fi
 done
 
+# The tests that start the radio, the diagnostics program or themselves as a
+# child need the namespace's own binfmt_misc (Linux 6.7 on). A kernel without
+# it still runs every test that stays in its process.
+sim_selection=()
+if ! unshare --user --map-root-user --mount \
+  sh -c 'mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc' 2>/dev/null; then
+  echo "No private binfmt_misc on this kernel ($(uname -r)): under qemu only the tests" \
+    "that start no program run (labels link, driver, dab, sim)."
+  sim_selection=(-L '^(link|driver|dab|sim)$' -E '^BoardHostProcess\.')
+fi
+
 if step "Build $SIM_PRESET" configure_and_build "$SIM_PRESET"; then
   step "Simulated board's tests under qemu: $SIM_PRESET" \
-    ctest --test-dir "$build_root/$SIM_PRESET" --output-on-failure -j2 || true
+    ctest --test-dir "$build_root/$SIM_PRESET" --output-on-failure -j2 "${sim_selection[@]}" || true
 fi
 
 section "Packages"
