@@ -27,21 +27,30 @@ shift 2
 # ELF header patterns of the target programs (Debian's qemu-user-binfmt).
 case "$triplet" in
 aarch64-linux-gnu)
+  loader=/lib/ld-linux-aarch64.so.1
   magic='\x7fELF\x02\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\xb7\x00'
   mask='\xff\xff\xff\xff\xff\xff\xff\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
   ;;
 arm-linux-gnueabihf)
+  loader=/lib/ld-linux-armhf.so.3
   magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x28\x00'
   mask='\xff\xff\xff\xff\xff\xff\xff\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
   ;;
 *)
+  loader=''
   magic=''
   ;;
 esac
 
 direct() {
-  # The target's loader and libraries come from the cross C library and, for
-  # what it lacks, multiarch: qemu falls back to the host's paths.
+  # With the target's loader installed through multiarch
+  # (scripts/setup-cross.sh) qemu needs no library prefix, and is better
+  # without: under one it looks every path up twice, and a child the program
+  # forks can hang in that lookup. Otherwise the cross C library's files
+  # serve, with the host's paths for what it lacks.
+  if [ -n "$loader" ] && [ -e "$loader" ]; then
+    exec "$qemu" "$@"
+  fi
   exec "$qemu" -L "/usr/$triplet" "$@"
 }
 
