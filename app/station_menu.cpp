@@ -146,7 +146,8 @@ void station_menu_free_entries(CorvaneRadio_State *state) {
 bool station_menu_start(CorvaneRadio_State *state) {
     // Console output first, in order, before curses writes to the same stream.
     std::fflush(stdout);
-    if (state->screen == nullptr) {
+    const bool resumed = state->screen != nullptr;
+    if (!resumed) {
         // newterm rather than initscr: without a usable terminal initscr
         // would end the process itself, with a status other than 0 and the
         // chip left running.
@@ -172,6 +173,13 @@ bool station_menu_start(CorvaneRadio_State *state) {
     wattr_on(stdscr, A_BOLD, nullptr);
     init_pair(COLOR_PAIR_HELP, CORVANE_BLUE, CORVANE_BLACK);
     init_pair(COLOR_PAIR_STATUS, CORVANE_GREEN, CORVANE_BLACK);
+
+    if (resumed) {
+        // The bring-up of a rescan reset the chip: the status and text lines
+        // of the station that played before must not stay up as if it still
+        // did.
+        erase();
+    }
 
     state->menu = new_menu(state->items);
     menu_opts_off(state->menu, O_SHOWDESC);

@@ -49,11 +49,15 @@ TEST(Rescan, RunsBringUpAndScanOnTheConsoleThenShowsANewMenuWithTheVolumeKept) {
     EXPECT_EQ(console.find("Reading station list"), std::string::npos);
     EXPECT_EQ(bench.storedVolume(), 62u) << "the scan was saved with the volume in force";
 
-    // A new menu: selection back at the first entry, nothing playing. (The
-    // standard screen keeps what it held, so the old status lines stay up.)
+    // A new menu: selection back at the first entry, nothing playing, and
+    // the old station's status lines gone with it.
     EXPECT_EQ(markedName(*term),
               entries[0].name.substr(0, entries[0].name.find_last_not_of(' ') + 1));
     EXPECT_EQ(term->trimmed(20), kHelpKeys);
+    term->settle();
+    for (int row = 21; row < 24; ++row) {
+        EXPECT_EQ(term->trimmed(row), "") << "row " << row << "\n" << term->dump();
+    }
     BoardReading board = bench.board();
     EXPECT_EQ(board.chip, sim::ChipState::Running);
     EXPECT_FALSE(board.playing) << "the bring-up reset the chip";
