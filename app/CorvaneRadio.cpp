@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Program entry: the start sequence and the phase loop. A rescan chosen in the
 // menu runs the full bring-up, a forced scan and a new menu.
+#include <clocale>
 #include <cstdio>
 
 #include "CorvaneRadio.h"
@@ -8,6 +9,10 @@
 int main(int argc, char *argv[]) {
     CorvaneRadio_State state;
     CorvaneRadio_init_state(&state);
+
+    // Station names are shown in the terminal's own character set, which its
+    // locale tells, as the terminal's type tells curses how to drive it.
+    std::setlocale(LC_ALL, "");
 
     // Line by line also on a pipe, so the console lines keep their order
     // with the waits between them and nothing is lost when the run ends.

@@ -63,6 +63,9 @@ struct CorvaneRadio_State {
     Si468x_DigradStatus digrad_status;
     Si468x_ServiceData service_data;
     uint8_t service_data_ready;
+    // The text row shows the record's text: set by the first text shown, so
+    // a new layout can show it again.
+    uint8_t text_shown;
     // Menu objects: service_count + 2 items (stations, "Rescan", terminator)
     // and service_count label copies, built by the station set-up.
     ITEM **items;
@@ -120,7 +123,25 @@ void end_menu(ITEM **items, MENU *menu, char **labels, uint16_t service_count);
 void print_in_middle(WINDOW *window, int row, int column, int width, const char *text,
                      chtype attributes);
 
-// The broadcast text line: at most `width` characters of `text`, each byte that
-// is not printable ASCII replaced by a blank, into `line` (room for width + 1).
-// Returns the number of characters stored.
-int station_menu_text_line(const char *text, int width, char *line);
+// The status and station lines (1 and 2 rows from the bottom) as last written,
+// so that a new layout can write them again.
+constexpr uint8_t CORVANE_RADIO_STATUS_ROW = 1;
+constexpr uint8_t CORVANE_RADIO_STATION_ROW = 2;
+constexpr uint8_t CORVANE_RADIO_BOTTOM_LINES = 2;
+// The longest line: "No audio service: ", a label of 16 characters of up to
+// 4 bytes each, and the blanks that clear what a longer line left.
+constexpr uint16_t CORVANE_RADIO_BOTTOM_LINE_SIZE = 160;
+extern char CorvaneRadio_BottomLines[CORVANE_RADIO_BOTTOM_LINES][CORVANE_RADIO_BOTTOM_LINE_SIZE];
+
+// Writes the line at LINES - from_bottom, column 0, and keeps it.
+void bottom_line_print(uint8_t from_bottom, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
+// Writes the kept lines again, at the rows of the current size.
+void bottom_lines_redraw(void);
+// Nothing is playing any more (a rescan reset the chip): nothing to redraw.
+void bottom_lines_forget(void);
+
+// The broadcast text row: `text` decoded from the broadcast character set and
+// written in the terminal's encoding into `line` (`size` bytes), at most
+// `width` screen columns of it. Returns the columns taken.
+int station_menu_text_line(const char *text, int width, char *line, uint16_t size);

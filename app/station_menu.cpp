@@ -120,12 +120,31 @@ void station_menu_show_layout(CorvaneRadio_State *state) {
     wtimeout(state->menu_window, MENU_KEY_TIMEOUT_MS);
 }
 
-// After a resize the layout is built anew for the new size; the status lines
-// start empty again.
+void station_menu_show_text(const char *text);
+
+// After a resize the layout is built anew for the new size, and what the user
+// saw comes back: the selected entry, the status and station lines and the
+// last text.
 void station_menu_relayout(CorvaneRadio_State *state) {
+    ITEM *selected = current_item(state->menu);
+    const int top = top_row(state->menu);
     station_menu_drop_windows(state);
     erase();
     station_menu_show_layout(state);
+    if (state->menu_window == nullptr) {
+        return;
+    }
+    // A new format puts the menu back on its first entry.
+    if (top > 0) {
+        set_top_row(state->menu, top);
+    }
+    if (selected != nullptr) {
+        set_current_item(state->menu, selected);
+    }
+    bottom_lines_redraw();
+    if (state->text_shown != 0) {
+        station_menu_show_text(state->service_data.text);
+    }
 }
 
 // Entries without a screen (curses could not start): released without any
@@ -177,8 +196,10 @@ bool station_menu_start(CorvaneRadio_State *state) {
     if (resumed) {
         // The bring-up of a rescan reset the chip: the status and text lines
         // of the station that played before must not stay up as if it still
-        // did.
+        // did, nor come back with a new layout.
         erase();
+        bottom_lines_forget();
+        state->text_shown = 0;
     }
 
     state->menu = new_menu(state->items);
@@ -244,13 +265,13 @@ bool station_menu_enter(CorvaneRadio_State *state) {
 }
 
 void station_menu_show_text(const char *text) {
-    char line[SI468X_PAYLOAD_SIZE];
-    const int room = static_cast<int>(sizeof(line)) - 1;
-    const int width = COLS < room ? COLS : room;
-    const int length = station_menu_text_line(text, width, line);
-    mvaddnstr(LINES - 3, 0, line, length);
+    // Four bytes a character at most, whatever the locale.
+    static_assert(SI468X_PAYLOAD_SIZE * 4 <= UINT16_MAX);
+    char line[SI468X_PAYLOAD_SIZE * 4];
+    const int columns = station_menu_text_line(text, COLS, line, sizeof(line));
+    mvaddstr(LINES - 3, 0, line);
     // A full-width line has already moved the cursor to the next row.
-    if (length < COLS) {
+    if (columns < COLS) {
         clrtoeol();
     }
 }
@@ -260,6 +281,7 @@ void station_menu_poll_data(CorvaneRadio_State *state) {
         state->service_data_ready != 0 && state->service_data.byte_count >= TEXT_MIN_BYTE_COUNT &&
         state->menu_window != nullptr) {
         station_menu_show_text(state->service_data.text);
+        state->text_shown = 1;
     }
 }
 
@@ -344,19 +366,13 @@ CorvaneRadio_Next station_menu_key_loop(CorvaneRadio_State *state) {
 
 } // namespace
 
-int station_menu_text_line(const char *text, int width, char *line) {
-    // The broadcast text is the station's, not ours: it is kept to one row
-    // (a longer text would wrap over the station and status lines) and only
-    // printable ASCII reaches the terminal, every other byte (control codes,
-    // the broadcast character set's upper half) showing as a blank.
-    int length = 0;
-    while (length < width && text[length] != '\0') {
-        const unsigned char c = static_cast<unsigned char>(text[length]);
-        line[length] = (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : ' ';
-        ++length;
-    }
-    line[length] = '\0';
-    return length;
+int station_menu_text_line(const char *text, int width, char *line, uint16_t size) {
+    // The broadcast text is the station's, not ours: it is kept to one row (a
+    // longer text would wrap over the station and status lines), and what
+    // reaches the terminal are characters of its locale, never control codes.
+    char32_t chars[SI468X_PAYLOAD_SIZE];
+    const uint16_t count = DAB_decode_text(text, SI468X_PAYLOAD_SIZE, chars, SI468X_PAYLOAD_SIZE);
+    return DAB_terminal_text(chars, count, width, false, line, size);
 }
 
 CorvaneRadio_Next station_menu(CorvaneRadio_State *state) {

@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr uint16_t CORVANE_RADIO_LABEL_SIZE = 16;
 constexpr char CORVANE_RADIO_NO_LABEL[] = "(No Label)";
 constexpr char CORVANE_RADIO_RESCAN_ENTRY[] = "Rescan";
 
@@ -29,7 +28,7 @@ CorvaneRadio_Next station_setup_scan(CorvaneRadio_State *state) {
         for (uint8_t j = 0; j < ensemble->num_services; ++j) {
             Si468x_get_digital_service(ensemble, j, &state->service);
             ++state->service_count;
-            std::fwrite(state->service.label, 1, CORVANE_RADIO_LABEL_SIZE, stdout);
+            std::fwrite(state->service.label, 1, DAB_LABEL_BYTES, stdout);
         }
     }
     std::putchar('\n');
@@ -66,6 +65,29 @@ void station_setup_lookup(CorvaneRadio_State *state) {
     }
 }
 
+// The menu library refuses a name it cannot show (a character the locale does
+// not print, an empty name); a refused item would be a null entry that ends
+// the list there, taking every later station and "Rescan" with it. So the
+// label is offered as the locale shows it, then in its ASCII spelling, and
+// an entry is made in any case.
+ITEM *station_setup_menu_item(const Si468x_Service *service, char *label) {
+    if (service->label[0] == '\0') {
+        return new_item(CORVANE_RADIO_NO_LABEL, CORVANE_RADIO_NO_LABEL);
+    }
+    ITEM *item = nullptr;
+    if (DAB_label_for_terminal(service->label, service->si_charset, false, label) > 0) {
+        item = new_item(label, label);
+    }
+    if (item == nullptr &&
+        DAB_label_for_terminal(service->label, service->si_charset, true, label) > 0) {
+        item = new_item(label, label);
+    }
+    if (item == nullptr) {
+        item = new_item(CORVANE_RADIO_NO_LABEL, CORVANE_RADIO_NO_LABEL);
+    }
+    return item;
+}
+
 // Entry k is the k-th service in database order, the order in which the menu
 // maps a chosen entry back; then "Rescan" and the terminator.
 void station_setup_menu_entries(CorvaneRadio_State *state) {
@@ -76,7 +98,7 @@ void station_setup_menu_entries(CorvaneRadio_State *state) {
         std::abort();
     }
     for (uint16_t k = 0; k < count; ++k) {
-        state->labels[k] = static_cast<char *>(std::calloc(CORVANE_RADIO_LABEL_SIZE + 1u, 1));
+        state->labels[k] = static_cast<char *>(std::calloc(DAB_LABEL_TEXT_SIZE, 1));
         if (state->labels[k] == nullptr) {
             std::abort();
         }
@@ -88,13 +110,7 @@ void station_setup_menu_entries(CorvaneRadio_State *state) {
         const DAB_Ensemble *ensemble = &state->scan_results.ensembles[i];
         for (uint8_t j = 0; j < ensemble->num_services; ++j, ++k) {
             Si468x_get_digital_service(ensemble, j, &state->service);
-            std::snprintf(state->labels[k], CORVANE_RADIO_LABEL_SIZE + 1u, "%.16s",
-                          state->service.label);
-            if (state->service.label[0] != '\0') {
-                state->items[k] = new_item(state->labels[k], state->labels[k]);
-            } else {
-                state->items[k] = new_item(CORVANE_RADIO_NO_LABEL, CORVANE_RADIO_NO_LABEL);
-            }
+            state->items[k] = station_setup_menu_item(&state->service, state->labels[k]);
         }
     }
     state->items[count] = new_item(CORVANE_RADIO_RESCAN_ENTRY, CORVANE_RADIO_RESCAN_ENTRY);

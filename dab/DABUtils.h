@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "DAB_charset.h"
 #include "Si468x.h"
 
 // Location code of the most recent station-management failure.

@@ -110,6 +110,18 @@ std::string text(const json &value, const std::string &where) {
     return value.get<std::string>();
 }
 
+std::vector<uint8_t> bytes(const json &value, const std::string &where, std::size_t max);
+
+// A broadcast text: a string (its bytes as written) or, for the broadcast
+// character set's own bytes, an array of byte values.
+std::string broadcast_text(const json &value, const std::string &where) {
+    if (value.is_array()) {
+        const auto raw = bytes(value, where, 4093);
+        return std::string(raw.begin(), raw.end());
+    }
+    return text(value, where);
+}
+
 std::vector<uint8_t> bytes(const json &value, const std::string &where, std::size_t max) {
     const auto &array = expect_array(value, where);
     if (array.size() > max) {
@@ -284,7 +296,7 @@ Service read_service(const json &value, const std::string &where) {
         const std::string list_where = at(where, "texts");
         const auto &list = expect_array(value.at("texts"), list_where);
         for (std::size_t i = 0; i < list.size(); ++i) {
-            service.texts.push_back(text(list[i], at(list_where, i)));
+            service.texts.push_back(broadcast_text(list[i], at(list_where, i)));
         }
     }
     if (value.contains("packets")) {
@@ -386,13 +398,27 @@ Band read_band(const json &document) {
     return band;
 }
 
+template <typename Bytes> bool printable_ascii(const Bytes &bytes) {
+    bool printable = true;
+    for (auto byte : bytes) {
+        const auto value = static_cast<uint8_t>(byte);
+        printable = printable && value >= 0x20 && value < 0x7F;
+    }
+    return printable;
+}
+
+// Texts of plain printable ASCII are written as text, others as bytes.
+json text_value(const std::string &text) {
+    if (printable_ascii(text)) {
+        return text;
+    }
+    return std::vector<unsigned>(reinterpret_cast<const uint8_t *>(text.data()),
+                                 reinterpret_cast<const uint8_t *>(text.data()) + text.size());
+}
+
 // Labels that are plain printable ASCII are written as text, others as bytes.
 void write_label(json &object, const Label &label) {
-    bool printable = true;
-    for (uint8_t byte : label) {
-        printable = printable && byte >= 0x20 && byte < 0x7F;
-    }
-    if (printable) {
+    if (printable_ascii(label)) {
         std::string written(label.begin(), label.end());
         written.erase(written.find_last_not_of(' ') + 1);
         object["label"] = written;
@@ -485,7 +511,10 @@ std::string band_to_json(const Band &band) {
                 }
                 s["components"].push_back(c);
             }
-            s["texts"] = service.texts;
+            s["texts"] = json::array();
+            for (const auto &text : service.texts) {
+                s["texts"].push_back(text_value(text));
+            }
             s["packets"] = json::array();
             for (const auto &packet : service.packets) {
                 s["packets"].push_back({{"data_src", packet.data_src},
@@ -498,8 +527,7 @@ std::string band_to_json(const Band &band) {
         }
         document["ensembles"].push_back(e);
     }
-    // Texts may hold bytes that are not UTF-8; replace rather than throw.
-    return document.dump(2, ' ', false, json::error_handler_t::replace);
+    return document.dump(2);
 }
 
 } // namespace sim

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The band received until a band file says otherwise: a demo for the menu
-// (40 services, so 41 entries with "Rescan" fill 14 rows of 3) that also
-// carries the cases a host must survive: ensembles on the first and the last
-// index, a label starting with a zero byte and one with leading blanks, a
-// data service, services of several components, one service id on two
-// ensembles, an ensemble whose time has year 0 and one that sends no time,
-// user applications of slideshow and journal type with even and odd data
-// lengths, one component listing the same type twice, and a weak ensemble
-// that is never acquired.
+// (40 services, so 41 entries with "Rescan" fill 14 rows of 3) that speaks
+// Europe (EBU Latin labels and texts in French, Polish, Swedish, German and
+// Czech, one label in UTF-8) and also carries the cases a host must survive: ensembles on the first
+// and the last index, a label starting with a zero byte and one with leading blanks, a data
+// service, services of several components, one service id on two ensembles, an ensemble whose time
+// has year 0 and one that sends no time, user applications of slideshow and journal type with even
+// and odd data lengths, one component listing the same type twice, and a weak ensemble that is
+// never acquired.
 #include "Band.h"
 
 namespace sim {
@@ -241,7 +241,13 @@ Ensemble fen_valley() {
                                                ua(ua_slideshow, {0x0E})};
     country.packets = slideshow(5);
     e.services.push_back(country);
-    e.services.push_back(station(0xC405, "Fen Sports", 15, 5, {}));
+    // Č 0xCB, ý 0xF5, č 0xDB.
+    e.services.push_back(station(0xC405,
+                                 "\xCB"
+                                 "esk\xF5 Sport",
+                                 15, 5,
+                                 {"V\xF5sledky: Praha 2 - 1 Brno", "Dnes ve\xDB"
+                                                                   "er: hokej"}));
     Service late = station(0xC406, "Night Shift", 26, 6, {"Now playing: Quiet Engines - 3 AM"});
     late.linking = true;
     e.services.push_back(late);
@@ -273,17 +279,24 @@ Ensemble capital() {
     e.services.push_back(
         station(0xC502, "Skyline Dance", 10, 3,
                 {"Now playing: Neon Harbour - Afterglow", "Now playing: Kaito Rell - Pulse"}));
-    Service opera = station(0xC503, "Opera House", 14, 4, {"Tonight: The Glass Garden, act two"});
+    // EBU Latin: é is 0x82, à 0x81.
+    Service opera = station(0xC503, "Op\x82ra Classique", 14, 4,
+                            {"Ce soir: Carmen, acte deux \x81 l'Op\x82ra"});
     opera.ca_id = 1;
     opera.components[0].ca_flag = true;
     e.services.push_back(opera);
-    e.services.push_back(station(0xC504, "Metro Urban", 10, 5, {}));
+    // Ł 0x5E, ó 0x86, ź 0xFD; in the text ł is 0x24, Ż 0x0E and ć 0xFB.
+    e.services.push_back(station(0xC504,
+                                 "\x5E\x86"
+                                 "d\xFD Jazz",
+                                 10, 5, {"Teraz: Zesp\x86\x24 \x0E\x86\x24\xFB - Noc"}));
     Service parliament =
         station(0xC505, "Parliament Live", 2, 6, {"Live from the chamber: questions"});
     parliament.si_charset = 4;
     e.services.push_back(parliament);
-    e.services.push_back(
-        station(0xC506, "Capital Chill", 13, 7, {"Now playing: Soft Static - Low Tide"}));
+    // Ö 0xD7; ö 0x97, å 0xF1.
+    e.services.push_back(station(0xC506, "\xD7resund Klassik", 13, 7,
+                                 {"Nu spelas: Sj\x97str\x97m - V\xF1rs\xF1ng"}));
     Service listings;
     listings.id = 0xE2D0C507;
     listings.data = true;
@@ -301,8 +314,13 @@ Ensemble northern_belt() {
     Ensemble e = ensemble(29, 0x10E5, "Northern Belt", 5, reception(34, 12, 84, 17, 4));
     e.services.push_back(
         station(0xC601, "Pine Ridge Radio", 10, 1, {"Now playing: Frost Line - Birch"}));
-    e.services.push_back(
-        station(0xC602, "Loch Side FM", 11, 2, {"Now playing: The Ferrymen - Cold Water"}));
+    // A label in UTF-8 (SI charset 15); its texts are in EBU Latin like all
+    // broadcast texts (Å 0xE1).
+    Service malmo = station(0xC602, "Malm\xC3\xB6 V\xC3\xA4st FM", 11, 2,
+                            {"Nu spelas: \xE1ngstr\x97m - Sommar"});
+    malmo.si_charset = 15;
+    malmo.components[0].charset = 15;
+    e.services.push_back(malmo);
     Service gaelic = station(0xC603, "Highland Folk", 22, 3, {"Now playing: Ceol Mor - Tide"});
     gaelic.components[0].language = 0x2F;
     e.services.push_back(gaelic);
@@ -311,7 +329,12 @@ Ensemble northern_belt() {
     pictures.components[0].user_applications = {ua(ua_slideshow, {})};
     pictures.packets = slideshow(7);
     e.services.push_back(pictures);
-    e.services.push_back(station(0xC605, "Glen Talk", 4, 5, {}));
+    // ö 0x97, ü 0x99, ß 0x8D.
+    e.services.push_back(station(0xC605, "K\x97lner Welle", 4, 5,
+                                 {"Gr\x99\x8D"
+                                  "e aus K\x97ln",
+                                  "Jetzt: Stra\x8D"
+                                  "enbahn-Gefl\x99ster"}));
     e.services.push_back(
         station(0xC606, "Northern Sport", 15, 6, {"Full time: Kirkby 2 - 2 Dunmore"}));
     return e;

@@ -34,7 +34,9 @@ struct ProgramOptions {
     std::optional<std::string> argv0;                     // default: program
     std::string cwd;                                      // default: the test's own
     std::vector<std::pair<std::string, std::string>> env; // set on top of the inherited
-    std::vector<std::string> env_prefixes_removed{"SI468X_SIM_", "TERM"};
+    // The terminal type and the locale come from the test, never from the
+    // shell that runs it: what the radio shows depends on both.
+    std::vector<std::string> env_prefixes_removed{"SI468X_SIM_", "TERM", "LANG", "LC_"};
     std::optional<uid_t> uid; // run as this user (and gid)
     std::optional<gid_t> gid;
     bool stdin_null = false; // /dev/null instead of a pipe

@@ -224,6 +224,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "needs a type"},
         Malformed{"text of the wrong type", one_service(R"({"id": 1, "texts": [5]})"),
                   "expected a string"},
+        Malformed{"text byte above 255", one_service(R"({"id": 1, "texts": [[71, 256]]})"),
+                  "above 255"},
         Malformed{"text too long",
                   one_service(R"({"id": 1, "texts": [")" + std::string(4094, 'x') + R"("]})"),
                   "longer than 4093"},
@@ -286,6 +288,21 @@ TEST(BandJson, CommentsAreAllowedAtEveryLevel) {
         "reception": {"comment": "r"}, "services": [{"comment": "s", "id": 1,
         "components": [{"comment": "c", "id": 1}]}]}]})");
     EXPECT_EQ(band.ensembles.at(0).services.at(0).components.size(), 1u);
+}
+
+TEST(BandJson, TextsMayBeTheBroadcastCharacterSetsOwnBytes) {
+    const auto band = parse_ok(
+        one_service(R"({"id": 1, "texts": ["Plain", [71, 114, 153, 141, 101, 0, 255], []]})"));
+    const auto &texts = band.ensembles[0].services[0].texts;
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts[0], "Plain");
+    EXPECT_EQ(texts[1], std::string("Gr\x99\x8D"
+                                    "e\0\xFF",
+                                    7));
+    EXPECT_EQ(texts[2], "");
+    // Written back as bytes, so no byte is lost to a text encoding.
+    const auto copy = parse_ok(sim::band_to_json(band));
+    EXPECT_EQ(copy.ensembles[0].services[0].texts, texts);
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "RadioBench.h"
 
+#include "DAB_charset.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -133,13 +135,14 @@ std::vector<Entry> expectedEntries(const sim::Band &band) {
             if (service.label[0] == 0) {
                 entry.name = "(No Label)";
             } else {
-                for (uint8_t byte : service.label) {
-                    if (byte == 0) {
-                        break;
-                    }
-                    entry.name += static_cast<char>(byte);
-                }
+                // The radio's tests run it in the C locale: every letter
+                // outside ASCII in its ASCII spelling.
+                char name[DAB_LABEL_TEXT_SIZE];
+                DAB_label_for_terminal(reinterpret_cast<const char *>(service.label.data()),
+                                       service.si_charset, true, name);
+                entry.name = name;
             }
+            entry.charset = service.si_charset;
             entry.label.assign(service.label.begin(), service.label.end());
             entry.service_id = service.id;
             entry.component_id = service.components.empty() ? 0 : service.components[0].id;

@@ -32,8 +32,9 @@ struct BoardReading {
 
 // One entry of the menu as the radio should list it.
 struct Entry {
-    std::string name;  // as the menu shows it: at most 16 characters
+    std::string name;  // as the menu shows it in the C locale, trailing blanks dropped
     std::string label; // the 16 bytes as broadcast
+    uint8_t charset = 0;
     uint32_t service_id = 0;
     uint32_t component_id = 0;
     int freq_index = 0;
