@@ -3,6 +3,7 @@
 // volume set, the requested service looked up and the menu entries built.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "CorvaneRadio.h"
 
@@ -65,22 +66,39 @@ void station_setup_lookup(CorvaneRadio_State *state) {
     }
 }
 
+// A label for the menu in the terminal's locale (or, with `ascii_only`, in
+// its ASCII spelling), blank padded to 16 columns as a broadcast label is,
+// so that every band gives entries of the same width. False for a name with
+// nothing to show.
+bool station_setup_menu_name(const Si468x_Service *service, bool ascii_only, char *name) {
+    const int columns =
+        DAB_label_for_terminal(service->label, service->si_charset, ascii_only, name);
+    if (columns == 0) {
+        return false;
+    }
+    std::size_t length = std::strlen(name);
+    for (int c = columns; c < DAB_LABEL_CHARS && length + 1 < DAB_LABEL_TEXT_SIZE; ++c) {
+        name[length++] = ' ';
+    }
+    name[length] = '\0';
+    return true;
+}
+
 // The menu library refuses a name it cannot show (a character the locale does
 // not print, an empty name); a refused item would be a null entry that ends
 // the list there, taking every later station and "Rescan" with it. So the
 // label is offered as the locale shows it, then in its ASCII spelling, and
 // an entry is made in any case.
-ITEM *station_setup_menu_item(const Si468x_Service *service, char *label) {
-    if (service->label[0] == '\0') {
-        return new_item(CORVANE_RADIO_NO_LABEL, CORVANE_RADIO_NO_LABEL);
-    }
+// A label with nothing to show (a first zero byte in EBU Latin or UTF-8,
+// blanks only) is listed as "(No Label)"; a UCS-2 label, whose first byte is
+// zero for every Latin letter, is not.
+ITEM *station_setup_menu_item(const Si468x_Service *service, char *name) {
     ITEM *item = nullptr;
-    if (DAB_label_for_terminal(service->label, service->si_charset, false, label) > 0) {
-        item = new_item(label, label);
+    if (station_setup_menu_name(service, false, name)) {
+        item = new_item(name, name);
     }
-    if (item == nullptr &&
-        DAB_label_for_terminal(service->label, service->si_charset, true, label) > 0) {
-        item = new_item(label, label);
+    if (item == nullptr && station_setup_menu_name(service, true, name)) {
+        item = new_item(name, name);
     }
     if (item == nullptr) {
         item = new_item(CORVANE_RADIO_NO_LABEL, CORVANE_RADIO_NO_LABEL);

@@ -9,14 +9,27 @@
 
 namespace {
 
+// Private use characters mean what a font makes of them; terminals and the
+// C library disagree on their width, and a wrong width shifts every entry
+// after them.
+bool DAB_private_use(char32_t c) {
+    return (c >= 0xE000 && c <= 0xF8FF) || c >= 0xF0000;
+}
+
 // One character as the locale writes it, or its ASCII spelling. Returns the
 // bytes written into `bytes` (room for MB_LEN_MAX) and the columns taken.
+// A combining mark (no column of its own) is left out: on its own, or after
+// a blank that the field's padding made, it would mark the wrong cell.
 int DAB_terminal_char(char32_t c, bool ascii_only, char *bytes, int *columns) {
     if (!ascii_only || c < 0x80) {
         const wchar_t wide = static_cast<wchar_t>(c);
         const int width = ::wcwidth(wide);
+        if (width == 0) {
+            *columns = 0;
+            return 0;
+        }
         std::mbstate_t state{};
-        if (width >= 0 && std::iswprint(static_cast<wint_t>(wide)) != 0) {
+        if (width > 0 && !DAB_private_use(c) && std::iswprint(static_cast<wint_t>(wide)) != 0) {
             const std::size_t length = std::wcrtomb(bytes, wide, &state);
             if (length != static_cast<std::size_t>(-1)) {
                 *columns = width;

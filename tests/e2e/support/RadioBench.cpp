@@ -58,6 +58,9 @@ std::unique_ptr<Terminal> RadioBench::start(std::vector<std::string> args, int r
     if (!timing.empty()) {
         launch.environment["SI468X_SIM_TIMING"] = timing;
     }
+    if (!locale.empty()) {
+        launch.environment["LANG"] = locale;
+    }
     // A sanitizer build reads its own settings; they are the test run's, not
     // the radio's inputs.
     for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
@@ -132,16 +135,13 @@ std::vector<Entry> expectedEntries(const sim::Band &band) {
         }
         for (const sim::Service &service : ensemble->services) {
             Entry entry;
-            if (service.label[0] == 0) {
-                entry.name = "(No Label)";
-            } else {
-                // The radio's tests run it in the C locale: every letter
-                // outside ASCII in its ASCII spelling.
-                char name[DAB_LABEL_TEXT_SIZE];
+            // The radio's tests run it in the C locale: every letter outside
+            // ASCII in its ASCII spelling.
+            char name[DAB_LABEL_TEXT_SIZE];
+            const int columns =
                 DAB_label_for_terminal(reinterpret_cast<const char *>(service.label.data()),
                                        service.si_charset, true, name);
-                entry.name = name;
-            }
+            entry.name = columns > 0 ? name : "(No Label)";
             entry.charset = service.si_charset;
             entry.label.assign(service.label.begin(), service.label.end());
             entry.service_id = service.id;

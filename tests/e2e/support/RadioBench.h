@@ -58,6 +58,8 @@ public:
     std::string faults;
     std::string band;   // path of a band file; empty: the built-in band
     std::string timing; // receiver timings, as SI468X_SIM_TIMING takes them
+    // The terminal's locale (LANG); empty: none, which is the C locale.
+    std::string locale;
 
     std::unique_ptr<Terminal> start(std::vector<std::string> args = {}, int rows = 24,
                                     int cols = 80) const;

@@ -120,6 +120,18 @@ Terminal::~Terminal() {
     }
 }
 
+void Terminal::resize(int rows, int cols) {
+    rows_ = rows;
+    cols_ = cols;
+    vterm_set_size(vt_, rows_, cols_);
+    winsize size{};
+    size.ws_row = static_cast<unsigned short>(rows_);
+    size.ws_col = static_cast<unsigned short>(cols_);
+    if (ioctl(master_, TIOCSWINSZ, &size) != 0) {
+        throw std::runtime_error(std::string("TIOCSWINSZ: ") + std::strerror(errno));
+    }
+}
+
 // The terminal's answers (device attributes, cursor reports) and the emulated
 // keyboard go back to the program as if typed.
 void Terminal::writeBack(const char *bytes, std::size_t length, void *self) {

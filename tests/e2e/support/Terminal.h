@@ -75,6 +75,9 @@ public:
     // A key of the emulated keyboard; the terminal picks the sequence that the
     // program's modes ask for (application cursor keys once keypad is on).
     void key(VTermKey key);
+    // The terminal takes a new size, as a window does when dragged: the
+    // kernel tells the program with SIGWINCH.
+    void resize(int rows, int cols);
 
     // ---- output ----------------------------------------------------------
     // Reads what the program wrote, waiting at most `wait` for the first byte.
