@@ -65,6 +65,13 @@ int fail(const std::string &message);
 // A command-line error: the message and a hint to --help. Returns exit_usage.
 int usage_error(const std::string &message);
 
+// ---- labels -----------------------------------------------------------------
+
+// A label decoded from its character set, in the terminal's locale.
+std::string decoded_label(const char label[DAB_LABEL_BYTES], uint8_t charset);
+// Every service's label of the list, decoded, one line each.
+void print_decoded_labels(const Si468x_ServiceList &list);
+
 // ---- the board --------------------------------------------------------------
 
 // Where the bring-up takes its images from.

@@ -83,9 +83,9 @@ int cmd_log(Session &session, Arguments &args) {
     if (status != 0) {
         return fail_driver("log: starting the service", status);
     }
-    std::printf("Logging service %lu component %lu (%.16s) to %s\n",
+    std::printf("Logging service %lu component %lu (%s) to %s\n",
                 static_cast<unsigned long>(service_id), static_cast<unsigned long>(component_id),
-                service.label, path.c_str());
+                decoded_label(service.label, service.si_charset).c_str(), path.c_str());
 
     // Time is counted in poll waits, not read from a clock: a board whose
     // clock is simulated must not turn the limit into real seconds.

@@ -54,6 +54,7 @@ int cmd_services(Session &session, Arguments &args) {
     }
     Si468x_print_digital_service_list(&list);
     std::printf("\n");
+    print_decoded_labels(list);
     return exit_ok;
 }
 
@@ -93,6 +94,8 @@ int cmd_component(Session &session, Arguments &args) {
         return fail_driver("component", status);
     }
     Si468x_print_component_info(&info);
+    std::printf("%-44s%s\n",
+                "Label (decoded):", decoded_label(info.label, info.charset_id).c_str());
     return exit_ok;
 }
 

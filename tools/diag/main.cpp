@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // si468x-diag: entry, global options, the subcommand table and --help.
 #include <array>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -60,6 +61,8 @@ void print_help(std::FILE *out) {
 } // namespace
 
 int main(int argc, char **argv) {
+    // Decoded labels are written in the terminal's own character set.
+    std::setlocale(LC_ALL, "");
     bool power_down = false;
     const char *name = nullptr;
     std::vector<std::string> words;

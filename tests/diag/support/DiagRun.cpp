@@ -41,12 +41,14 @@ std::vector<uint8_t> parse_hex(const std::string &text) {
     return bytes;
 }
 
-// The test's environment without the simulated board's own variables, so a
-// developer's shell settings cannot leak into a run.
+// The test's environment without the simulated board's own variables and
+// without a locale (decoded labels follow it), so a developer's shell
+// settings cannot leak into a run.
 std::vector<std::string> base_environment() {
     std::vector<std::string> environment;
     for (char **entry = environ; *entry != nullptr; ++entry) {
-        if (std::strncmp(*entry, "SI468X_SIM_", 11) != 0) {
+        if (std::strncmp(*entry, "SI468X_SIM_", 11) != 0 && std::strncmp(*entry, "LANG", 4) != 0 &&
+            std::strncmp(*entry, "LC_", 3) != 0) {
             environment.emplace_back(*entry);
         }
     }
