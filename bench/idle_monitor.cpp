@@ -99,6 +99,9 @@ public:
                 unsetenv(name.c_str());
             }
             setenv("TERM", "xterm", 1);
+            // A UTF-8 terminal: labels and texts go through the wide-character
+            // path, as on a desktop terminal.
+            setenv("LANG", "C.UTF-8", 1);
             setenv("SI468X_SIM_BOARD", (options.dir + "/board").c_str(), 1);
             setenv("SI468X_SIM_CLOCK", "real", 1);
             execl(options.program.c_str(), options.program.c_str(), static_cast<char *>(nullptr));
