@@ -56,22 +56,6 @@ bool waitForMarkAt(Terminal &term, int k) {
     return term.waitUntil([&] { return markPosition(term) == std::pair{r, c}; });
 }
 
-// Arrow keys from entry `from` to entry `to`, three entries to a row.
-void arrows(Terminal &term, int from, int to) {
-    for (int row = from / 3; row < to / 3; ++row) {
-        term.key(VTERM_KEY_DOWN);
-    }
-    for (int row = from / 3; row > to / 3; --row) {
-        term.key(VTERM_KEY_UP);
-    }
-    for (int col = from % 3; col < to % 3; ++col) {
-        term.key(VTERM_KEY_RIGHT);
-    }
-    for (int col = from % 3; col > to % 3; --col) {
-        term.key(VTERM_KEY_LEFT);
-    }
-}
-
 // ---- the default band in a UTF-8 terminal ----------------------------------------
 
 class Charset : public ::testing::Test {
@@ -100,7 +84,7 @@ TEST_F(Charset, Utf8TerminalShowsAccentedAndUtf8LabelsAsCharacters) {
 
     // Enter plays the marked station and names it in its characters.
     const int opera = indexOfId(entries, 0xC503);
-    arrows(*term, 0, opera);
+    pressArrows(*term, 0, opera);
     ASSERT_TRUE(waitForMarkAt(*term, opera)) << term->dump();
     term->send("\r");
     ASSERT_TRUE(term->waitForRow(23, "Playing: Opéra Classique")) << term->dump();
@@ -149,7 +133,7 @@ TEST_F(CharsetText, AccentedTextOnItsRowAndAResizeKeepsWhatTheUserSees) {
     ASSERT_TRUE(waitForMenu(*term)) << consoleText(term->output());
     const int koeln = indexOfId(entries, 0xC605);
     const int malmo = indexOfId(entries, 0xC602);
-    arrows(*term, 0, koeln);
+    pressArrows(*term, 0, koeln);
     ASSERT_TRUE(waitForMarkAt(*term, koeln)) << term->dump();
     term->send("\r");
     ASSERT_TRUE(term->waitForRow(23, "Playing: Kölner Welle")) << term->dump();
@@ -163,7 +147,7 @@ TEST_F(CharsetText, AccentedTextOnItsRowAndAResizeKeepsWhatTheUserSees) {
     EXPECT_EQ(term->trimmed(22), station);
 
     // Another entry selected, not started; then the window grows.
-    arrows(*term, koeln, malmo);
+    pressArrows(*term, koeln, malmo);
     ASSERT_TRUE(waitForMarkAt(*term, malmo)) << term->dump();
     term->resize(30, 100);
     ASSERT_TRUE(term->waitForRow(29, "Playing: Kölner Welle")) << term->dump();
@@ -296,7 +280,7 @@ TEST_F(HostileLabels, EnterOnEveryEntryPlaysItsOwnService) {
     EXPECT_EQ(nameAt(*term, 20), "Rescan");
     for (int k = 0; k < 20; ++k) {
         if (k > 0) {
-            arrows(*term, k - 1, k);
+            pressArrows(*term, k - 1, k);
         }
         ASSERT_TRUE(waitForMarkAt(*term, k)) << "entry " << k << "\n" << term->dump();
         term->send("\r");

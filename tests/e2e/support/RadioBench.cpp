@@ -202,6 +202,11 @@ bool waitForMark(Terminal &term, const std::string &name, Millis timeout) {
 }
 
 bool moveMark(Terminal &term, int from, int to, const std::string &name) {
+    pressArrows(term, from, to);
+    return waitForMark(term, name);
+}
+
+void pressArrows(Terminal &term, int from, int to) {
     for (int row = from / 3; row < to / 3; ++row) {
         term.key(VTERM_KEY_DOWN);
     }
@@ -214,7 +219,6 @@ bool moveMark(Terminal &term, int from, int to, const std::string &name) {
     for (int col = from % 3; col > to % 3; --col) {
         term.key(VTERM_KEY_LEFT);
     }
-    return waitForMark(term, name);
 }
 
 std::string consoleText(std::string_view raw) {

@@ -113,6 +113,8 @@ bool waitForMark(Terminal &term, const std::string &name, Millis timeout = kWait
 // The arrow keys that lead from entry `from` to entry `to` (three entries
 // to a row), then a wait for the mark to arrive on `name`.
 bool moveMark(Terminal &term, int from, int to, const std::string &name);
+// The arrow keys alone, for entries whose names the test does not spell.
+void pressArrows(Terminal &term, int from, int to);
 
 // Text as a console shows it: escape sequences and carriage returns removed.
 std::string consoleText(std::string_view raw);
