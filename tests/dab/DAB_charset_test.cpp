@@ -321,7 +321,9 @@ TEST(LabelForTerminal, NeverWiderThanAMenuEntry) {
     const int columns = DAB_label_for_terminal(std::string(16, '\xE2').c_str(), 0, false, out);
     EXPECT_EQ(columns, 16);
     EXPECT_EQ(std::string(out), std::string("AEAEAEAEAEAEAEAE"));
-    EXPECT_EQ(DAB_label_for_terminal(std::string("\0abc", 16).c_str(), 0, false, out), 0);
+    EXPECT_EQ(DAB_label_for_terminal((std::string("\0abc", 4) + std::string(12, ' ')).c_str(), 0,
+                                     false, out),
+              0);
     EXPECT_STREQ(out, "");
 }
 
