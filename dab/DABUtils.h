@@ -7,7 +7,9 @@
 // which records a location code in DABUtils_ErrorCode.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "Si468x.h"
 
@@ -16,6 +18,9 @@ extern int32_t DABUtils_ErrorCode;
 
 constexpr uint8_t DAB_MAX_ENSEMBLES = 12;
 constexpr uint8_t DAB_MAX_MATCHES = 5;
+// Room for the longest path the system takes, its terminator and a suffix
+// such as a temporary or kept file's.
+constexpr std::size_t DAB_PATH_ROOM = 4096 + 64;
 
 // One ensemble of the database: its service list, with freq_index holding the
 // index (in the chip's frequency list) of the frequency it was found on.
@@ -50,6 +55,38 @@ int16_t DAB_do_full_scan(DAB_ScanResults *results, const uint32_t *frequencies, 
 
 int16_t DAB_save_scan_results(const DAB_ScanResults *results, const char *path, uint8_t volume);
 int16_t DAB_read_scan_results(DAB_ScanResults *results, const char *path, uint8_t *volume);
+
+// ---------------------------------------------------------------------------
+// Files: only regular ones are opened, and no open can block
+
+// What stands at a path (a link is followed).
+enum DAB_PathKind : uint8_t {
+    DAB_PATH_NONE, // nothing there
+    DAB_PATH_REGULAR,
+    DAB_PATH_DIRECTORY,
+    DAB_PATH_FIFO,
+    DAB_PATH_SOCKET,
+    DAB_PATH_CHAR_DEVICE,
+    DAB_PATH_BLOCK_DEVICE,
+    DAB_PATH_OTHER, // anything else, or a path that cannot be looked at
+};
+
+DAB_PathKind DAB_path_kind(const char *path);
+// "a directory", "a named pipe (FIFO)", ... for messages.
+const char *DAB_path_kind_name(DAB_PathKind kind);
+// open(2) of path with the given flags (and mode 0666 with O_CREAT) when it is
+// a regular file or, with O_CREAT, missing; never blocks. Returns the
+// descriptor (close-on-exec, blocking) or -1; kind says what stands there.
+int DAB_open_regular(const char *path, int flags, DAB_PathKind *kind);
+// A log file opened for appending ("a"): a regular file, created when
+// missing; nullptr when it cannot be opened or something else is there.
+std::FILE *DAB_open_log(const char *path);
+// Closes a log file; false when anything written to it since it was opened
+// did not reach it (a failed write, flush or close).
+bool DAB_close_log(std::FILE *file);
+// Brings the directory entry of path to the disk (after a create or rename);
+// a directory that cannot be opened or synced leaves that to the file system.
+void DAB_sync_directory_of(const char *path);
 
 // ---------------------------------------------------------------------------
 // Application-type search

@@ -19,8 +19,14 @@
 //   count say;
 // - a label line is read whole, however long, and only its first
 //   DAB_LABEL_LINE_LENGTH characters are looked at.
+//
+// Only a regular file (or a link to one) is read, and its open never blocks:
+// a named pipe at the path would otherwise hold the program before anything
+// is shown.
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "DABUtils.h"
 
@@ -169,11 +175,28 @@ void DAB_read_ensemble(DAB_ListReader *reader, DAB_Ensemble *ensemble) {
     ensemble->data_length = position;
 }
 
+// Opens the list for reading, or says what stands at the path instead.
+FILE *DAB_open_list(const char *path) {
+    DAB_PathKind kind = DAB_PATH_NONE;
+    const int fd = DAB_open_regular(path, O_RDONLY, &kind);
+    if (fd < 0) {
+        if (kind != DAB_PATH_NONE && kind != DAB_PATH_REGULAR) {
+            std::printf("%s is %s, not a regular file\n", path, DAB_path_kind_name(kind));
+        }
+        return nullptr;
+    }
+    FILE *file = fdopen(fd, "r");
+    if (file == nullptr) {
+        close(fd);
+    }
+    return file;
+}
+
 } // namespace
 
 int16_t DAB_read_scan_results(DAB_ScanResults *results, const char *path, uint8_t *volume) {
     std::printf("Reading station list: %s\n", path);
-    FILE *file = std::fopen(path, "r");
+    FILE *file = DAB_open_list(path);
     if (file == nullptr) {
         std::printf("Could not open file for reading\n");
         return DABUtils_failure(-6, 12);

@@ -21,8 +21,6 @@
 namespace {
 
 constexpr char DAB_TEMP_SUFFIX[] = ".tmp";
-// Room for the longest path the system takes, plus the suffix.
-constexpr std::size_t DAB_PATH_ROOM = 4096 + sizeof DAB_TEMP_SUFFIX;
 constexpr std::size_t DAB_LABEL_LENGTH = 16;
 
 // The label as "%.16s" would write it, with any line feed or carriage return
