@@ -56,6 +56,42 @@ int16_t DAB_do_full_scan(DAB_ScanResults *results, const uint32_t *frequencies, 
 int16_t DAB_save_scan_results(const DAB_ScanResults *results, const char *path, uint8_t volume);
 int16_t DAB_read_scan_results(DAB_ScanResults *results, const char *path, uint8_t *volume);
 
+// What was first wrong with a station list that did not read back whole.
+enum DAB_ListFault : uint8_t {
+    DAB_LIST_WHOLE,        // exactly what the writer writes
+    DAB_LIST_BAD_LINE,     // a line not of its form, or not the line its place calls for
+    DAB_LIST_OUT_OF_RANGE, // a value beyond what its field or the database holds
+    DAB_LIST_EARLY_END,    // the file ends before the lines its counts call for
+    DAB_LIST_EXTRA_LINES,  // more after the last line its counts call for
+};
+
+// How a station list read back. A list that is not whole is still read as far
+// as it goes; `line` (from 1) is where it first was not whole.
+struct DAB_ListCheck {
+    uint8_t whole;
+    DAB_ListFault fault;
+    uint32_t line;
+};
+
+// DAB_read_scan_results that also checks the file, the same open file,
+// against what the writer writes. Both readers take a volume outside 0-63 as
+// the nearest bound, and leave the caller's volume when the volume line cannot
+// be read.
+int16_t DAB_read_station_list(DAB_ScanResults *results, const char *path, uint8_t *volume,
+                              DAB_ListCheck *check);
+// Checks the file at path without storing anything; 0, or -6 at location 15
+// when it cannot be opened.
+int16_t DAB_check_station_list(const char *path, DAB_ListCheck *check);
+const char *DAB_list_fault_text(DAB_ListFault fault);
+
+// Keeps the file at path, byte for byte, beside it as "<path>.damaged-N" with
+// the first N not taken, unless a copy of the same bytes is already kept
+// under such a name. The name used goes to kept_path. Returns 0, or -6 at
+// location 16 (the file cannot be opened), 116 (nor looked at), 216 (the name
+// does not fit kept_path), 316 (the copy cannot be created), 416 (all 999
+// names taken) or 516 (the copy not written in full; it is removed).
+int16_t DAB_keep_station_list(const char *path, char *kept_path, std::size_t room);
+
 // ---------------------------------------------------------------------------
 // Files: only regular ones are opened, and no open can block
 
