@@ -72,6 +72,9 @@ struct CorvaneRadio_State {
     WINDOW *menu_subwindow;
     // The curses screen, made once; later menus resume it.
     SCREEN *screen;
+    // The station list did not read back whole and could not be kept: no
+    // save may replace it.
+    uint8_t station_list_held;
 };
 
 // Zeroes the state and sets the initial values (volume 63, nothing tuned).
@@ -124,3 +127,16 @@ void print_in_middle(WINDOW *window, int row, int column, int width, const char 
 // is not printable ASCII replaced by a blank, into `line` (room for width + 1).
 // Returns the number of characters stored.
 int station_menu_text_line(const char *text, int width, char *line);
+
+// ---------------------------------------------------------------------------
+// The station list file
+
+// True when stationlist.txt is there to be read: a regular file, or a link to
+// one. With `say`, anything else standing there is named on the console.
+bool station_list_present(bool say);
+// Loads the list into the database and the volume. A list that does not read
+// back whole is kept beside itself, and a console line says where; if it
+// cannot be kept, no save replaces it.
+void station_list_load(CorvaneRadio_State *state);
+// Saves the database and the volume; 0, or negative when not saved.
+int16_t station_list_save(const CorvaneRadio_State *state);
