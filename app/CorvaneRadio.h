@@ -75,6 +75,8 @@ struct CorvaneRadio_State {
     // The station list did not read back whole and could not be kept: no
     // save may replace it.
     uint8_t station_list_held;
+    // The bottom line shows that a volume could not be saved.
+    uint8_t save_notice_shown;
 };
 
 // Zeroes the state and sets the initial values (volume 63, nothing tuned).
@@ -140,3 +142,6 @@ bool station_list_present(bool say);
 void station_list_load(CorvaneRadio_State *state);
 // Saves the database and the volume; 0, or negative when not saved.
 int16_t station_list_save(const CorvaneRadio_State *state);
+// A volume key's save while the menu is up: a failure is shown on the bottom
+// line, not written to the console.
+void station_menu_save_volume(CorvaneRadio_State *state);

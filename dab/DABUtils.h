@@ -37,6 +37,11 @@ struct DAB_ScanResults {
 // Receiver settings and error reporting
 
 void DABUtils_output_status(const char *text);
+// While a full-screen interface owns the terminal nothing may go to standard
+// output: the caller hands a buffer, and the console text of station
+// management collects there (zero-terminated, cut at the buffer's end)
+// instead, until it is handed back with nullptr.
+void DABUtils_hold_output(char *buffer, std::size_t room);
 int16_t DABUtils_min(int16_t a, int16_t b);
 int16_t DABUtils_failure(int16_t status, int32_t location);
 
