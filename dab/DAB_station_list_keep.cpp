@@ -56,15 +56,16 @@ bool DAB_write_all(int fd, const uint8_t *buffer, std::size_t size) {
     return true;
 }
 
-// True when the file at `path` holds exactly the `size` bytes of `source`.
+// True when the file at `path`, itself and not a link, holds exactly the
+// `size` bytes of `source`. A link there could lead back to the list that a
+// save is about to replace.
 bool DAB_same_bytes(const char *path, int source, off_t size) {
-    DAB_PathKind kind = DAB_PATH_NONE;
-    const int fd = DAB_open_regular(path, O_RDONLY, &kind);
+    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
     struct stat info {};
-    bool same = fstat(fd, &info) == 0 && info.st_size == size;
+    bool same = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == size;
     uint8_t ours[DAB_COPY_CHUNK];
     uint8_t theirs[DAB_COPY_CHUNK];
     for (off_t at = 0; same && at < size; at += static_cast<off_t>(DAB_COPY_CHUNK)) {

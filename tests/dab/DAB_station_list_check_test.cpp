@@ -282,6 +282,17 @@ TEST_F(StationListCheck, DamagedListIsKeptByteForByteAndNeverOverAnEarlierCopy) 
     EXPECT_EQ(names_in(dir_.path()).size(), 4u);
 }
 
+TEST_F(StationListCheck, LinkUnderACopysNameIsNeverTakenForAKeptCopy) {
+    // The link leads to the list itself, whose bytes a save would replace.
+    station_test::write_file(path_, "damaged\n");
+    fs::create_symlink("stationlist.txt", path_ + ".damaged-1");
+    char kept[DAB_PATH_ROOM] = {};
+    ASSERT_EQ(DAB_keep_station_list(path_.c_str(), kept, sizeof kept), 0);
+    EXPECT_EQ(std::string(kept), path_ + ".damaged-2");
+    EXPECT_EQ(station_test::read_file(kept), "damaged\n");
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(path_ + ".damaged-1")));
+}
+
 TEST_F(StationListCheck, KeptCopyHasTheListsOwnerAndModeAndALinksTargetBytes) {
     const fs::path target = dir_ / "real-list.txt";
     station_test::write_file(target, "damaged\n");
