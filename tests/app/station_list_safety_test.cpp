@@ -89,6 +89,9 @@ void start_press_and_quit(const std::string &list, const std::string &what) {
     run.band = mutation_band();
     run.term = "xterm";
     write_file(run.station_list_path(), list);
+    // A chip left running is taken over without the firmware upload: the
+    // runs stay short, and the load is the same.
+    run.leave_chip_running();
     const ProgramResult result = run.run("qx");
     expect_clean_exit(result);
     EXPECT_NE(result.out.find("User quits.\n"), std::string::npos) << console_part(result.out);
