@@ -25,11 +25,8 @@ int main(int argc, char *argv[]) {
     state.requested_service_id = parse_cmd_line_args(argc, argv);
 
     // Only a test for the file; the station set-up reads it.
-    std::FILE *station_list = std::fopen(CORVANE_RADIO_STATION_LIST, "r");
-    if (station_list == nullptr) {
+    if (!station_list_present(true)) {
         print_new_start_banner();
-    } else {
-        std::fclose(station_list);
     }
 
     if (Si468x_bus_init() < 0) {

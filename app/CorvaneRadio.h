@@ -75,6 +75,11 @@ struct CorvaneRadio_State {
     WINDOW *menu_subwindow;
     // The curses screen, made once; later menus resume it.
     SCREEN *screen;
+    // The station list did not read back whole and could not be kept: no
+    // save may replace it.
+    uint8_t station_list_held;
+    // The bottom line shows that a volume could not be saved.
+    uint8_t save_notice_shown;
 };
 
 // Zeroes the state and sets the initial values (volume 63, nothing tuned).
@@ -145,3 +150,19 @@ void bottom_lines_forget(void);
 // written in the terminal's encoding into `line` (`size` bytes), at most
 // `width` screen columns of it. Returns the columns taken.
 int station_menu_text_line(const char *text, int width, char *line, uint16_t size);
+
+// ---------------------------------------------------------------------------
+// The station list file
+
+// True when stationlist.txt is there to be read: a regular file, or a link to
+// one. With `say`, anything else standing there is named on the console.
+bool station_list_present(bool say);
+// Loads the list into the database and the volume. A list that does not read
+// back whole is kept beside itself, and a console line says where; if it
+// cannot be kept, no save replaces it.
+void station_list_load(CorvaneRadio_State *state);
+// Saves the database and the volume; 0, or negative when not saved.
+int16_t station_list_save(const CorvaneRadio_State *state);
+// A volume key's save while the menu is up: a failure is shown on the bottom
+// line, not written to the console.
+void station_menu_save_volume(CorvaneRadio_State *state);

@@ -225,7 +225,7 @@ void station_menu_change_volume(CorvaneRadio_State *state, uint16_t key) {
     }
     // Written at a bound too: the file always holds the volume in force.
     DAB_set_properties_volume(state->volume);
-    DAB_save_scan_results(&state->scan_results, CORVANE_RADIO_STATION_LIST, state->volume);
+    station_menu_save_volume(state);
 }
 
 // Enter on a station: the entry number is the service's position in database

@@ -39,8 +39,7 @@ CorvaneRadio_Next station_setup_scan(CorvaneRadio_State *state) {
         return CORVANE_RADIO_END_RUN;
     }
     std::puts("Saving scan results.");
-    if (DAB_save_scan_results(&state->scan_results, CORVANE_RADIO_STATION_LIST, state->volume) <
-        0) {
+    if (station_list_save(state) < 0) {
         main_failure("Could not save scan results. Exit.");
         return CORVANE_RADIO_END_RUN;
     }
@@ -138,18 +137,13 @@ void station_setup_menu_entries(CorvaneRadio_State *state) {
 } // namespace
 
 CorvaneRadio_Next station_setup(CorvaneRadio_State *state) {
-    std::FILE *file = std::fopen(CORVANE_RADIO_STATION_LIST, "r");
-    if (file == nullptr || state->rescan != 0) {
-        if (file != nullptr) {
-            std::fclose(file);
-        }
+    if (!station_list_present(false) || state->rescan != 0) {
         if (station_setup_scan(state) != CORVANE_RADIO_GO_ON) {
             return CORVANE_RADIO_END_RUN;
         }
     } else {
-        std::fclose(file);
         // The stored volume replaces the current one.
-        DAB_read_scan_results(&state->scan_results, CORVANE_RADIO_STATION_LIST, &state->volume);
+        station_list_load(state);
     }
 
     std::printf("Volume: %u\n", static_cast<unsigned>(state->volume));

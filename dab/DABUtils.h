@@ -7,7 +7,9 @@
 // which records a location code in DABUtils_ErrorCode.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "DAB_charset.h"
 #include "Si468x.h"
@@ -17,6 +19,9 @@ extern int32_t DABUtils_ErrorCode;
 
 constexpr uint8_t DAB_MAX_ENSEMBLES = 12;
 constexpr uint8_t DAB_MAX_MATCHES = 5;
+// Room for the longest path the system takes, its terminator and a suffix
+// such as a temporary or kept file's.
+constexpr std::size_t DAB_PATH_ROOM = 4096 + 64;
 
 // One ensemble of the database: its service list, with freq_index holding the
 // index (in the chip's frequency list) of the frequency it was found on.
@@ -33,6 +38,11 @@ struct DAB_ScanResults {
 // Receiver settings and error reporting
 
 void DABUtils_output_status(const char *text);
+// While a full-screen interface owns the terminal nothing may go to standard
+// output: the caller hands a buffer, and the console text of station
+// management collects there (zero-terminated, cut at the buffer's end)
+// instead, until it is handed back with nullptr.
+void DABUtils_hold_output(char *buffer, std::size_t room);
 int16_t DABUtils_min(int16_t a, int16_t b);
 int16_t DABUtils_failure(int16_t status, int32_t location);
 
@@ -51,6 +61,74 @@ int16_t DAB_do_full_scan(DAB_ScanResults *results, const uint32_t *frequencies, 
 
 int16_t DAB_save_scan_results(const DAB_ScanResults *results, const char *path, uint8_t volume);
 int16_t DAB_read_scan_results(DAB_ScanResults *results, const char *path, uint8_t *volume);
+
+// What was first wrong with a station list that did not read back whole.
+enum DAB_ListFault : uint8_t {
+    DAB_LIST_WHOLE,        // exactly what the writer writes
+    DAB_LIST_BAD_LINE,     // a line not of its form, or not the line its place calls for
+    DAB_LIST_OUT_OF_RANGE, // a value beyond what its field or the database holds
+    DAB_LIST_EARLY_END,    // the file ends before the lines its counts call for
+    DAB_LIST_EXTRA_LINES,  // more after the last line its counts call for
+};
+
+// How a station list read back. A list that is not whole is still read as far
+// as it goes; `line` (from 1) is where it first was not whole.
+struct DAB_ListCheck {
+    uint8_t whole;
+    DAB_ListFault fault;
+    uint32_t line;
+};
+
+// DAB_read_scan_results that also checks the file, the same open file,
+// against what the writer writes. Both readers take a volume outside 0-63 as
+// the nearest bound, and leave the caller's volume when the volume line cannot
+// be read.
+int16_t DAB_read_station_list(DAB_ScanResults *results, const char *path, uint8_t *volume,
+                              DAB_ListCheck *check);
+// Checks the file at path without storing anything; 0, or -6 at location 15
+// when it cannot be opened.
+int16_t DAB_check_station_list(const char *path, DAB_ListCheck *check);
+const char *DAB_list_fault_text(DAB_ListFault fault);
+
+// Keeps the file at path, byte for byte, beside it as "<path>.damaged-N" with
+// the first N not taken, unless a copy of the same bytes is already kept
+// under such a name. The name used goes to kept_path. Returns 0, or -6 at
+// location 16 (the file cannot be opened), 116 (nor looked at), 216 (the name
+// does not fit kept_path), 316 (the copy cannot be created), 416 (all 999
+// names taken) or 516 (the copy not written in full; it is removed).
+int16_t DAB_keep_station_list(const char *path, char *kept_path, std::size_t room);
+
+// ---------------------------------------------------------------------------
+// Files: only regular ones are opened, and no open can block
+
+// What stands at a path (a link is followed).
+enum DAB_PathKind : uint8_t {
+    DAB_PATH_NONE, // nothing there
+    DAB_PATH_REGULAR,
+    DAB_PATH_DIRECTORY,
+    DAB_PATH_FIFO,
+    DAB_PATH_SOCKET,
+    DAB_PATH_CHAR_DEVICE,
+    DAB_PATH_BLOCK_DEVICE,
+    DAB_PATH_OTHER, // anything else, or a path that cannot be looked at
+};
+
+DAB_PathKind DAB_path_kind(const char *path);
+// "a directory", "a named pipe (FIFO)", ... for messages.
+const char *DAB_path_kind_name(DAB_PathKind kind);
+// open(2) of path with the given flags (and mode 0666 with O_CREAT) when it is
+// a regular file or, with O_CREAT, missing; never blocks. Returns the
+// descriptor (close-on-exec, blocking) or -1; kind says what stands there.
+int DAB_open_regular(const char *path, int flags, DAB_PathKind *kind);
+// A log file opened for appending ("a"): a regular file, created when
+// missing; nullptr when it cannot be opened or something else is there.
+std::FILE *DAB_open_log(const char *path);
+// Closes a log file; false when anything written to it since it was opened
+// did not reach it (a failed write, flush or close).
+bool DAB_close_log(std::FILE *file);
+// Brings the directory entry of path to the disk (after a create or rename);
+// a directory that cannot be opened or synced leaves that to the file system.
+void DAB_sync_directory_of(const char *path);
 
 // ---------------------------------------------------------------------------
 // Application-type search

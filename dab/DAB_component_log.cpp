@@ -2,11 +2,13 @@
 // Appending one component's information and its user-application entries to
 // a log file as readable text.
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "DABUtils.h"
 
 int16_t DAB_save_component_data(const Si468x_ComponentInfo *info, const char *path) {
-    FILE *file = std::fopen(path, "a");
+    FILE *file = DAB_open_log(path);
     if (file == nullptr) {
         return DABUtils_failure(-6, 14);
     }
@@ -39,6 +41,8 @@ int16_t DAB_save_component_data(const Si468x_ComponentInfo *info, const char *pa
         std::fputc('\n', file);
     }
     std::fputc('\n', file);
-    std::fclose(file);
+    if (!DAB_close_log(file)) {
+        return DABUtils_failure(-6, 214);
+    }
     return 0;
 }

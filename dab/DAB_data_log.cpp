@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Appending one data-service packet to a log file as readable text.
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "DABUtils.h"
 
 int16_t DAB_save_logged_data(const Si468x_ServiceData *data, const char *path) {
-    FILE *file = std::fopen(path, "a");
+    FILE *file = DAB_open_log(path);
     if (file == nullptr) {
         return DABUtils_failure(-6, 13);
     }
@@ -31,6 +33,8 @@ int16_t DAB_save_logged_data(const Si468x_ServiceData *data, const char *path) {
         std::fprintf(file, "%02x ", data->payload[i]);
     }
     std::fputc('\n', file);
-    std::fclose(file);
+    if (!DAB_close_log(file)) {
+        return DABUtils_failure(-6, 113);
+    }
     return 0;
 }

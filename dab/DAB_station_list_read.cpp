@@ -18,11 +18,21 @@
 // - the component groups of a service are as many as the low 8 bits of its
 //   count say;
 // - a label line is read whole, however long, and only its first
-//   DAB_LABEL_LINE_LENGTH characters are looked at.
+//   DAB_LABEL_LINE_LENGTH characters are looked at;
+// - the volume is taken as the nearest bound of 0-63 when the file holds one
+//   outside them (a negative one too), so that the keys act at once on what
+//   is heard; a volume line that cannot be read leaves the caller's volume.
+//
+// Only a regular file (or a link to one) is read, and its open never blocks:
+// a named pipe at the path would otherwise hold the program before anything
+// is shown.
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "DABUtils.h"
+#include "DAB_station_list_check.h"
 
 namespace {
 
@@ -40,6 +50,11 @@ constexpr std::size_t RAW_SI_CHARSET = 6;      // byte 7 is not in the file
 constexpr std::size_t RAW_LABEL = 8;
 constexpr std::size_t RAW_COMPONENT_TYPE = 2; // CA flag, ps, ASCTy/DSCTy
 constexpr std::size_t RAW_COMPONENT_INFO = 3; // muA_info_valid
+
+constexpr unsigned DAB_MAX_VOLUME = 63;
+// Room for the volume's digits and sign; more digits than this are out of
+// range however they go on.
+constexpr std::size_t DAB_VOLUME_TOKEN = 40;
 
 struct DAB_ListReader {
     FILE *file;
@@ -169,19 +184,56 @@ void DAB_read_ensemble(DAB_ListReader *reader, DAB_Ensemble *ensemble) {
     ensemble->data_length = position;
 }
 
-} // namespace
-
-int16_t DAB_read_scan_results(DAB_ScanResults *results, const char *path, uint8_t *volume) {
-    std::printf("Reading station list: %s\n", path);
-    FILE *file = std::fopen(path, "r");
-    if (file == nullptr) {
-        std::printf("Could not open file for reading\n");
-        return DABUtils_failure(-6, 12);
+// The volume line: a sign and digits, taken as the nearest volume of 0-63.
+void DAB_read_volume(DAB_ListReader *reader, uint8_t *volume) {
+    char token[DAB_VOLUME_TOKEN + 1] = {};
+    if (std::fscanf(reader->file, "Volume: %40[-+0123456789]\n", token) != 1) {
+        return;
     }
+    const char *digits = token;
+    const bool negative = *digits == '-';
+    if (*digits == '-' || *digits == '+') {
+        ++digits;
+    }
+    if (*digits == '\0') {
+        return;
+    }
+    unsigned value = 0;
+    for (; *digits >= '0' && *digits <= '9'; ++digits) {
+        value = value * 10 + static_cast<unsigned>(*digits - '0');
+        if (value > DAB_MAX_VOLUME) {
+            value = DAB_MAX_VOLUME;
+        }
+    }
+    if (negative) {
+        value = 0;
+    }
+    reader->scratch = value;
+    *volume = static_cast<uint8_t>(value);
+}
+
+// Opens the list for reading, or says what stands at the path instead.
+FILE *DAB_open_list(const char *path) {
+    DAB_PathKind kind = DAB_PATH_NONE;
+    const int fd = DAB_open_regular(path, O_RDONLY, &kind);
+    if (fd < 0) {
+        if (kind != DAB_PATH_NONE && kind != DAB_PATH_REGULAR) {
+            std::printf("%s is %s, not a regular file\n", path, DAB_path_kind_name(kind));
+        }
+        return nullptr;
+    }
+    FILE *file = fdopen(fd, "r");
+    if (file == nullptr) {
+        close(fd);
+    }
+    return file;
+}
+
+void DAB_read_list(FILE *file, DAB_ScanResults *results, uint8_t *volume) {
     DAB_ListReader reader{file, 0};
 
     DAB_skip_line(&reader, "Automatically generated and machine read file, do not change!\n");
-    *volume = DAB_low_byte(DAB_read_number(&reader, "Volume: %u\n"));
+    DAB_read_volume(&reader, volume);
     DAB_skip_line(&reader, "Date of scan (YYYY-MM-DD, HH:MM:SS): %*u-%*u-%*u, %*u:%*u:%*u\n");
     const uint8_t num_ensembles = DAB_low_byte(DAB_read_number(&reader, "Num. Ensembles: %u\n"));
 
@@ -191,6 +243,49 @@ int16_t DAB_read_scan_results(DAB_ScanResults *results, const char *path, uint8_
         DAB_read_ensemble(&reader, &results->ensembles[read]);
     }
     results->num_ensembles = read;
+}
+
+} // namespace
+
+int16_t DAB_read_scan_results(DAB_ScanResults *results, const char *path, uint8_t *volume) {
+    std::printf("Reading station list: %s\n", path);
+    FILE *file = DAB_open_list(path);
+    if (file == nullptr) {
+        std::printf("Could not open file for reading\n");
+        return DABUtils_failure(-6, 12);
+    }
+    DAB_read_list(file, results, volume);
+    std::fclose(file);
+    return 0;
+}
+
+int16_t DAB_read_station_list(DAB_ScanResults *results, const char *path, uint8_t *volume,
+                              DAB_ListCheck *check) {
+    std::printf("Reading station list: %s\n", path);
+    FILE *file = DAB_open_list(path);
+    if (file == nullptr) {
+        std::printf("Could not open file for reading\n");
+        return DABUtils_failure(-6, 12);
+    }
+    DAB_read_list(file, results, volume);
+    // The same open file is checked, so the verdict is about the bytes read.
+    std::rewind(file);
+    DAB_check_station_list_file(file, check);
+    std::fclose(file);
+    return 0;
+}
+
+int16_t DAB_check_station_list(const char *path, DAB_ListCheck *check) {
+    DAB_PathKind kind = DAB_PATH_NONE;
+    const int fd = DAB_open_regular(path, O_RDONLY, &kind);
+    FILE *file = fd >= 0 ? fdopen(fd, "r") : nullptr;
+    if (file == nullptr) {
+        if (fd >= 0) {
+            close(fd);
+        }
+        return DABUtils_failure(-6, 15);
+    }
+    DAB_check_station_list_file(file, check);
     std::fclose(file);
     return 0;
 }

@@ -3,27 +3,51 @@
 // one field per line, each service and component decoded field by field.
 //
 // The file is rewritten after every scan and on every volume key, so it is
-// never rewritten in place: the new database goes to "<path>.tmp" beside the
-// old file, reaches the disk, and is then renamed over it. A crash or power
+// never rewritten in place: the new database goes to a temporary file beside
+// the old one, reaches the disk, and is then renamed over it. A crash or power
 // cut at any moment leaves either the old or the new database, and a link
 // planted at the path is replaced, not followed. A database that cannot be
 // written in full (disk full, file size limit) is never put in place: the old
 // file stays, the temporary file is removed, and the status is that of a file
 // that cannot be created.
+//
+// The temporary file gets a fresh name, "<path>.saving-XXXXXX", created anew
+// (never opened through a link, never one that exists): nothing planted
+// under any name can hold a save up or be written through, and no file the
+// program did not create is ever removed. It takes the owner, group and mode
+// of the file it replaces (of a link's target, for a link at the path), so a
+// save keeps what the user set; a first file gets the mode a plain create
+// would give it. Anything at the path that is neither a file nor a link (a
+// directory, a named pipe, a device) is left alone and the save fails.
+//
+// A save holds a lock on its temporary file until it is renamed. A temporary
+// file that a killed save left is removed by the next save in its directory:
+// a regular file of this user under our name pattern, starting like a
+// station list, that no saving process holds locked.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "DABUtils.h"
 
 namespace {
 
-constexpr char DAB_TEMP_SUFFIX[] = ".tmp";
-// Room for the longest path the system takes, plus the suffix.
-constexpr std::size_t DAB_PATH_ROOM = 4096 + sizeof DAB_TEMP_SUFFIX;
+constexpr char DAB_TEMP_INFIX[] = ".saving-";
+constexpr std::size_t DAB_TEMP_RANDOM = 6;
+constexpr char DAB_TEMP_ALPHABET[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+// Fresh names tried before giving up: each is one of 62^6.
+constexpr unsigned DAB_TEMP_ATTEMPTS = 100;
 constexpr std::size_t DAB_LABEL_LENGTH = 16;
+constexpr char DAB_LIST_HEADER[] =
+    "Automatically generated and machine read file, do not change!\n";
 
 // The label as "%.16s" would write it, with any line feed or carriage return
 // turned into a blank: one raw line end would shift every later line of the
@@ -104,48 +128,172 @@ void DAB_write_database(FILE *file, const DAB_ScanResults *results, uint8_t volu
     }
 }
 
-// The directory entry of the rename reaches the disk too; a directory that
-// cannot be opened or synced leaves that to the file system.
-void DAB_sync_directory(const char *path) {
-    char directory[DAB_PATH_ROOM];
-    std::strcpy(directory, path);
-    char *slash = std::strrchr(directory, '/');
+// The directory part of path ("." for none) and where its last name starts.
+bool DAB_split_path(const char *path, char directory[DAB_PATH_ROOM], const char **name) {
+    const std::size_t length = std::strlen(path);
+    if (length + 1 > DAB_PATH_ROOM) {
+        return false;
+    }
+    const char *slash = std::strrchr(path, '/');
     if (slash == nullptr) {
         std::strcpy(directory, ".");
-    } else if (slash == directory) {
-        slash[1] = '\0';
+        *name = path;
     } else {
-        *slash = '\0';
+        const std::size_t keep = slash == path ? 1 : static_cast<std::size_t>(slash - path);
+        std::memcpy(directory, path, keep);
+        directory[keep] = '\0';
+        *name = slash + 1;
     }
-    const int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
+    return true;
+}
+
+// A name the program gives its temporary files: "<name>.saving-" and six
+// characters of the alphabet.
+bool DAB_is_temp_name(const char *entry, const char *name) {
+    const std::size_t name_length = std::strlen(name);
+    const std::size_t infix_length = sizeof DAB_TEMP_INFIX - 1;
+    if (std::strlen(entry) != name_length + infix_length + DAB_TEMP_RANDOM ||
+        std::strncmp(entry, name, name_length) != 0 ||
+        std::strncmp(entry + name_length, DAB_TEMP_INFIX, infix_length) != 0) {
+        return false;
+    }
+    const char *random = entry + name_length + infix_length;
+    return std::strspn(random, DAB_TEMP_ALPHABET) == DAB_TEMP_RANDOM;
+}
+
+// True when the open file begins as every station list does (or is empty, as a
+// save killed before its first write leaves it).
+bool DAB_starts_like_a_list(int fd, off_t size) {
+    const std::size_t header = sizeof DAB_LIST_HEADER - 1;
+    const std::size_t length =
+        size < static_cast<off_t>(header) ? static_cast<std::size_t>(size) : header;
+    char text[sizeof DAB_LIST_HEADER] = {};
+    return pread(fd, text, length, 0) == static_cast<ssize_t>(length) &&
+           std::memcmp(text, DAB_LIST_HEADER, length) == 0;
+}
+
+// Removes the temporary files that killed saves left beside path.
+void DAB_remove_stale_temp_files(const char *directory, const char *name) {
+    DIR *listing = opendir(directory);
+    if (listing == nullptr) {
+        return;
+    }
+    const int dir_fd = dirfd(listing);
+    for (const dirent *entry = readdir(listing); entry != nullptr; entry = readdir(listing)) {
+        if (!DAB_is_temp_name(entry->d_name, name)) {
+            continue;
+        }
+        struct stat named {};
+        if (fstatat(dir_fd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(named.st_mode) || named.st_uid != geteuid()) {
+            continue;
+        }
+        const int fd = openat(dir_fd, entry->d_name,
+                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) {
+            continue;
+        }
+        struct stat opened {};
+        // The lock tells a save still writing (it holds it) from one killed
+        // (the kernel released it); the second look makes sure the name
+        // still is the file that was locked.
+        if (fstat(fd, &opened) == 0 && opened.st_dev == named.st_dev &&
+            opened.st_ino == named.st_ino && opened.st_nlink == 1 &&
+            flock(fd, LOCK_EX | LOCK_NB) == 0 && DAB_starts_like_a_list(fd, opened.st_size) &&
+            fstatat(dir_fd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            opened.st_dev == named.st_dev && opened.st_ino == named.st_ino) {
+            unlinkat(dir_fd, entry->d_name, 0);
+        }
         close(fd);
     }
+    closedir(listing);
+}
+
+void DAB_random_letters(char letters[DAB_TEMP_RANDOM]) {
+    unsigned char bytes[DAB_TEMP_RANDOM] = {};
+    if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+        // Without the kernel's randomness the clock and the process still
+        // make names that the exclusive create sorts out.
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        uint64_t mix = static_cast<uint64_t>(now.tv_nsec) ^
+                       (static_cast<uint64_t>(getpid()) << 32) ^ static_cast<uint64_t>(now.tv_sec);
+        for (unsigned char &byte : bytes) {
+            mix = mix * 6364136223846793005ull + 1442695040888963407ull;
+            byte = static_cast<unsigned char>(mix >> 56);
+        }
+    }
+    for (std::size_t k = 0; k < DAB_TEMP_RANDOM; ++k) {
+        letters[k] = DAB_TEMP_ALPHABET[bytes[k] % (sizeof DAB_TEMP_ALPHABET - 1)];
+    }
+}
+
+// Creates a temporary file of a fresh name beside path; its name goes to
+// temp_path. Returns the descriptor, locked, or -1.
+int DAB_create_temp_file(const char *path, char temp_path[DAB_PATH_ROOM]) {
+    const std::size_t length = std::strlen(path);
+    if (length + sizeof DAB_TEMP_INFIX + DAB_TEMP_RANDOM > DAB_PATH_ROOM) {
+        return -1;
+    }
+    std::memcpy(temp_path, path, length);
+    std::memcpy(temp_path + length, DAB_TEMP_INFIX, sizeof DAB_TEMP_INFIX - 1);
+    char *letters = temp_path + length + sizeof DAB_TEMP_INFIX - 1;
+    letters[DAB_TEMP_RANDOM] = '\0';
+    for (unsigned attempt = 0; attempt < DAB_TEMP_ATTEMPTS; ++attempt) {
+        DAB_random_letters(letters);
+        const int fd = open(temp_path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            flock(fd, LOCK_EX | LOCK_NB);
+            return fd;
+        }
+        if (errno != EEXIST) {
+            return -1;
+        }
+    }
+    return -1;
+}
+
+// What the new file takes over from the one at path. False when the path
+// holds something that is not replaced.
+bool DAB_replaced_file(const char *path, struct stat *info, bool *carry) {
+    *carry = false;
+    if (lstat(path, info) != 0) {
+        return errno == ENOENT;
+    }
+    if (S_ISLNK(info->st_mode)) {
+        *carry = stat(path, info) == 0 && S_ISREG(info->st_mode);
+        return true;
+    }
+    *carry = S_ISREG(info->st_mode);
+    return *carry;
+}
+
+// Owner first: a change of owner clears the set-id bits of the mode. Only
+// root can give a file away; anyone else keeps the owner a create gives.
+bool DAB_carry_over(int fd, const struct stat *info) {
+    const bool owned = fchown(fd, info->st_uid, info->st_gid) == 0 || geteuid() != 0;
+    return owned && fchmod(fd, info->st_mode & 07777) == 0;
 }
 
 } // namespace
 
 int16_t DAB_save_scan_results(const DAB_ScanResults *results, const char *path, uint8_t volume) {
-    char temp_path[DAB_PATH_ROOM];
-    if (std::strlen(path) + sizeof DAB_TEMP_SUFFIX > sizeof temp_path) {
+    char directory[DAB_PATH_ROOM];
+    const char *name = nullptr;
+    struct stat replaced {};
+    bool carry = false;
+    if (!DAB_split_path(path, directory, &name) || !DAB_replaced_file(path, &replaced, &carry)) {
         return DABUtils_failure(-6, 11);
     }
-    std::strcpy(temp_path, path);
-    std::strcat(temp_path, DAB_TEMP_SUFFIX);
+    DAB_remove_stale_temp_files(directory, name);
 
-    // A temporary file left by a save that was cut short, or anything planted
-    // under its name, goes first; the new one is created afresh, never opened
-    // through a link.
-    if (unlink(temp_path) != 0 && errno != ENOENT) {
-        return DABUtils_failure(-6, 11);
-    }
-    const int fd = open(temp_path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    char temp_path[DAB_PATH_ROOM];
+    const int fd = DAB_create_temp_file(path, temp_path);
     if (fd < 0) {
         return DABUtils_failure(-6, 11);
     }
-    FILE *file = fdopen(fd, "w");
-    if (file == nullptr) {
+    FILE *file = nullptr;
+    if ((carry && !DAB_carry_over(fd, &replaced)) || (file = fdopen(fd, "w")) == nullptr) {
         close(fd);
         unlink(temp_path);
         return DABUtils_failure(-6, 11);
@@ -153,13 +301,19 @@ int16_t DAB_save_scan_results(const DAB_ScanResults *results, const char *path, 
 
     DAB_write_database(file, results, volume);
 
+    // Renamed while still open, and so still locked: no other save can take
+    // it for one left behind.
     bool written = std::fflush(file) == 0 && std::ferror(file) == 0;
     written = written && fsync(fd) == 0;
-    written = (std::fclose(file) == 0) && written;
-    if (!written || std::rename(temp_path, path) != 0) {
+    const bool renamed = written && std::rename(temp_path, path) == 0;
+    const bool closed = std::fclose(file) == 0;
+    if (!renamed) {
         unlink(temp_path);
         return DABUtils_failure(-6, 11);
     }
-    DAB_sync_directory(path);
+    DAB_sync_directory_of(path);
+    if (!closed) {
+        return DABUtils_failure(-6, 11);
+    }
     return 0;
 }

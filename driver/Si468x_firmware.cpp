@@ -2,6 +2,9 @@
 // Firmware upload: LOAD_INIT, HOST_LOAD chunks from memory or from a file,
 // and FLASH_LOAD for an image in the chip's flash.
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "Si468x.h"
 #include "Si468x_bytes.h"
@@ -16,6 +19,28 @@ void Si468x_host_load_header(uint8_t *buffer) {
     buffer[1] = 0x00;
     buffer[2] = 0x00;
     buffer[3] = 0x00;
+}
+
+// An image file is read only when it is a regular file (or a link to one),
+// and its open never blocks: a named pipe or a device at the path counts as
+// a file that cannot be opened.
+std::FILE *Si468x_open_image(const char *path) {
+    struct stat info {};
+    if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) {
+        return nullptr;
+    }
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
+    }
+    std::FILE *file = nullptr;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        file = fdopen(fd, "rb");
+    }
+    if (file == nullptr) {
+        close(fd);
+    }
+    return file;
 }
 
 } // namespace
@@ -48,7 +73,7 @@ int16_t Si468x_load_firmware_static(const uint8_t *image, uint32_t size) {
 }
 
 int16_t Si468x_load_firmware(const char *path) {
-    std::FILE *file = std::fopen(path, "rb");
+    std::FILE *file = Si468x_open_image(path);
     if (file == nullptr) {
         return Si468x_failure(-6, 7);
     }

@@ -3,7 +3,8 @@
 // GPIO 23 driving the chip's active-low reset input.
 #include "Si468x_SPI.h"
 
-#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -37,11 +38,13 @@ int Si468x_SPI_setup(void) {
     Si468x_SPI_Mapped = true;
     // SPI enabled in the operating system shows as its device node; nothing
     // is ever transferred through it.
-    std::FILE *node = std::fopen(Si468x_SPI_device_node(), "r");
-    if (node == nullptr) {
+    // Without blocking: whatever stands at that path must not hold the
+    // start up.
+    const int node = open(Si468x_SPI_device_node(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (node < 0) {
         return -1;
     }
-    std::fclose(node);
+    close(node);
     // Output, but no level written: a chip left running must keep running.
     bcm2835_gpio_fsel(SI468X_SPI_PIN_RSTB, BCM2835_GPIO_FSEL_OUTP);
     // CE1 is unused; its pull-up keeps the line high while the bus is released.

@@ -37,6 +37,36 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureCase{-32768, 26530,
                                 "DABUtils error No: 26530, returned retval: -32768\n"}));
 
+TEST(DABUtilsHeldOutput, ConsoleTextCollectsInTheBufferWhileHeld) {
+    char held[64] = "left over";
+    std::string printed = station_test::captured_stdout([&] {
+        DABUtils_hold_output(held, sizeof held);
+        DABUtils_failure(-6, 11);
+        DABUtils_failure(-2, 404);
+        DABUtils_output_status("more");
+    });
+    EXPECT_EQ(printed, "");
+    EXPECT_EQ(std::string(held), "DABUtils error No: 11, returned retval: -6\nmore");
+
+    // Cut where the buffer ends, still terminated.
+    char small[20];
+    printed = station_test::captured_stdout([&] {
+        DABUtils_hold_output(small, sizeof small);
+        DABUtils_failure(-6, 12);
+        DABUtils_failure(-6, 13);
+    });
+    EXPECT_EQ(printed, "");
+    EXPECT_EQ(std::string(small), "DABUtils error No: ");
+
+    // Handed back: standard output again, the line in its form.
+    printed = station_test::captured_stdout([&] {
+        DABUtils_hold_output(nullptr, 0);
+        DABUtils_failure(-6, 14);
+    });
+    EXPECT_EQ(printed, "DABUtils error No: 14, returned retval: -6\n");
+    EXPECT_EQ(std::string(small), "DABUtils error No: ");
+}
+
 TEST(DABUtilsMin, TakesTheMoreNegativeStatus) {
     EXPECT_EQ(DABUtils_min(-2, -1), -2);
     EXPECT_EQ(DABUtils_min(-2, -3), -3);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The volume keys: each press sets the chip's volume and rewrites the station
 // list file, also at the bounds, and the next start takes the stored volume.
+#include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -87,6 +88,39 @@ TEST_F(Volume, NextStartReadsTheListWithItsVolumeInsteadOfScanning) {
     std::string moved = entries[2].name.substr(entries[2].name.find_first_not_of(' '));
     EXPECT_TRUE(moveMark(*term, 0, 2, moved)) << term->dump();
     EXPECT_TRUE(moveMark(*term, 2, 3, "(No Label)")) << term->dump();
+}
+
+// A save that fails while the menu is up is shown on the bottom line, in
+// the menu's own screen; nothing is written through standard output into
+// the middle of it. A later save that succeeds takes the notice away.
+TEST_F(Volume, FailedSaveIsShownOnTheBottomLineAndTheScreenStaysWhole) {
+    auto term = bench.firstStart();
+    ASSERT_FALSE(HasFailure());
+    const int bottom = term->rows() - 1;
+    const std::string title = term->row(0);
+    const std::string help = term->row(term->rows() - 5);
+
+    // A directory in the list's place: no save can replace it.
+    const std::string list = bench.runDirectory() + "/stationlist.txt";
+    bench.removeStationList();
+    ASSERT_TRUE(std::filesystem::create_directory(list));
+    term->send("q");
+    const std::string notice = "Volume 62 not saved: DABUtils error No: 11, returned retval: -6";
+    EXPECT_TRUE(term->waitForRow(bottom, notice, 5s)) << term->dump();
+    term->settle();
+    EXPECT_EQ(term->find("DABUtils"), bottom) << term->dump();
+    EXPECT_EQ(term->row(0), title);
+    EXPECT_EQ(term->row(term->rows() - 5), help);
+    EXPECT_TRUE(waitForMenu(*term, 1s)) << term->dump();
+    EXPECT_EQ(bench.board().volume, 62u) << "the chip's volume still follows the key";
+
+    // The directory gone: the next press saves, and the notice goes.
+    ASSERT_TRUE(std::filesystem::remove(list));
+    term->send("q");
+    EXPECT_TRUE(term->waitUntil([&] { return bench.storedVolume() == 61u; }, 5s));
+    EXPECT_TRUE(term->waitUntil([&] { return term->find("not saved") == -1; }, 5s)) << term->dump();
+    term->send("x");
+    EXPECT_TRUE(term->waitExit().exited);
 }
 
 } // namespace

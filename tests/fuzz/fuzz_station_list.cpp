@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target: the station list reader on any file. The database it fills
 // must stay within its bounds, every service it stored must decode, and the
-// database saved and read again must come back with the same shape.
+// database saved and read again must come back with the same shape; the
+// check takes any file, and finds every saved one whole.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -57,8 +58,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
                   "an existing file is always read");
     require_decodable(*results);
 
+    DAB_ListCheck input_check{};
+    fuzz::require(DAB_check_station_list(input.c_str(), &input_check) == 0,
+                  "an existing file is always checked");
+
     fuzz::require(DAB_save_scan_results(results.get(), saved.c_str(), volume) == 0,
                   "the database is saved");
+    // Whatever was read, what the writer writes reads back whole.
+    DAB_ListCheck saved_check{};
+    fuzz::require(DAB_check_station_list(saved.c_str(), &saved_check) == 0 &&
+                      saved_check.whole == 1,
+                  "a saved list reads back whole");
     auto again = std::make_unique<DAB_ScanResults>();
     uint8_t volume_again = 0;
     fuzz::require(DAB_read_scan_results(again.get(), saved.c_str(), &volume_again) == 0,

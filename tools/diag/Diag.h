@@ -62,6 +62,10 @@ int fail_driver(const std::string &what, int16_t status);
 int fail_dab(const std::string &what, int16_t status);
 // A failure that is no driver status ("no ensemble at index 7").
 int fail(const std::string &message);
+// A file path that something other than a regular file (or a link to one)
+// stands at: "<what>: <path> is a named pipe (FIFO), not a regular file".
+// Returns exit_failed for such a path, exit_ok for a regular file or nothing.
+int check_regular_file(const std::string &what, const std::string &path);
 // A command-line error: the message and a hint to --help. Returns exit_usage.
 int usage_error(const std::string &message);
 

@@ -96,6 +96,11 @@ int cmd_upload(Session &session, Arguments &args) {
     source.kind = FirmwareSource::Kind::Files;
     source.patch_path = args[0];
     source.image_path = args[1];
+    for (const std::string *path : {&source.patch_path, &source.image_path}) {
+        if (const int result = check_regular_file("upload", *path); result != exit_ok) {
+            return result;
+        }
+    }
     if (const int result = session.start_from(source); result != exit_ok) {
         return result;
     }

@@ -52,6 +52,9 @@ int cmd_log(Session &session, Arguments &args) {
         return exit_usage;
     }
     const std::string &path = args[4];
+    if (const int result = check_regular_file("log", path); result != exit_ok) {
+        return result;
+    }
 
     FreqList freqs;
     if (const int result = start_and_check_index(session, "log", index, freqs); result != exit_ok) {

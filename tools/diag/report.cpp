@@ -37,6 +37,16 @@ int fail(const std::string &message) {
     return exit_failed;
 }
 
+int check_regular_file(const std::string &what, const std::string &path) {
+    // Looked at before the board is touched: opening a named pipe would wait
+    // for ever for its other end, and a device is no file to read or log to.
+    const DAB_PathKind kind = DAB_path_kind(path.c_str());
+    if (kind == DAB_PATH_NONE || kind == DAB_PATH_REGULAR) {
+        return exit_ok;
+    }
+    return fail(what + ": " + path + " is " + DAB_path_kind_name(kind) + ", not a regular file");
+}
+
 int usage_error(const std::string &message) {
     print_error(std::string(program_name) + ": " + message);
     print_error(std::string("Try '") + program_name + " --help'.");
