@@ -56,9 +56,10 @@ std::unique_ptr<Terminal> RadioBench::start(std::vector<std::string> args, int r
     if (!timing.empty()) {
         launch.environment["SI468X_SIM_TIMING"] = timing;
     }
-    // A sanitizer build reads its own settings; they are the test run's, not
-    // the radio's inputs.
-    for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+    // A sanitizer build reads its own settings, and the board which Pi it
+    // is (the e2e-kernel run says Pi 5); they are the test run's, not the
+    // radio's inputs.
+    for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "SI468X_SIM_PI"}) {
         if (const char *value = std::getenv(name)) {
             launch.environment[name] = value;
         }
