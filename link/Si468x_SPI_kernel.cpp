@@ -212,6 +212,10 @@ int Si468x_SPI_kernel_RW_data(uint8_t *data, uint16_t length) {
     transfer.tx_buf = reinterpret_cast<uintptr_t>(data);
     transfer.rx_buf = reinterpret_cast<uintptr_t>(data);
     transfer.len = framed;
+    // The device's settings are shared with every other opener; the
+    // transfer's own speed and word size hold whatever they did.
+    transfer.speed_hz = SI468X_SPI_KERNEL_SPEED_HZ;
+    transfer.bits_per_word = SI468X_SPI_KERNEL_BITS;
     if (Si468x_SPI_sys_ioctl(Si468x_SPI_Spidev, SPI_IOC_MESSAGE(1), &transfer) < 0) {
         return -1;
     }

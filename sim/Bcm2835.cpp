@@ -10,6 +10,7 @@
 #include <bcm2835.h>
 
 #include "Board.h"
+#include "Si468x_SPI_sys.h"
 
 using sim::Board;
 

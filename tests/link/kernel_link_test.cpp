@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -278,6 +280,58 @@ TEST(Bcm2835Link, AFailingTransferReadsZerosThere) {
     EXPECT_FALSE(sim::frames()[0].reached_chip);
     EXPECT_EQ(status[1], 0x00);
     Si468x_SPI_shutdown();
+}
+
+// The same exchange on a Pi 4 and a Pi 5 board: byte for byte and
+// nanosecond for nanosecond the same wire trace and the same statistics.
+struct WireRecord {
+    std::string trace;
+    uint64_t frames = 0;
+    uint64_t bytes = 0;
+    uint64_t resets = 0;
+    uint64_t reset_releases = 0;
+    uint64_t delay_ns = 0;
+};
+
+WireRecord exchange_on(sim::PiModel model, const std::string &trace) {
+    sim::reset_for_test();
+    sim::set_pi_model(model);
+    std::remove(trace.c_str());
+    sim::trace_to(trace);
+    EXPECT_EQ(Si468x_bus_init(), 0);
+    Si468x_reset();
+    uint8_t command[2] = {0x09, 0x00}; // GET_SYS_STATE
+    uint8_t reply[6] = {};
+    Si468x_send_cmd(command, reply, 2, 6);
+    Si468x_power_down();
+    sim::trace_to("");
+    WireRecord record;
+    std::ifstream file(trace);
+    std::ostringstream text;
+    text << file.rdbuf();
+    record.trace = text.str();
+    const sim::Stats &stats = sim::stats();
+    record.frames = stats.frames;
+    record.bytes = stats.bytes;
+    record.resets = stats.resets;
+    record.reset_releases = stats.reset_releases;
+    record.delay_ns = stats.delay_ns;
+    return record;
+}
+
+TEST(BothPaths, PutTheSameTraceAndStatisticsOnTheWire) {
+    const std::string trace = ::testing::TempDir() + "/both-paths.trace";
+    const WireRecord bcm = exchange_on(sim::PiModel::Pi4, trace);
+    const WireRecord kernel = exchange_on(sim::PiModel::Pi5, trace);
+    std::remove(trace.c_str());
+    EXPECT_EQ(bcm.frames, 2U) << "the command and its clear-to-send poll";
+    EXPECT_NE(bcm.trace.find(" 09"), std::string::npos) << bcm.trace;
+    EXPECT_EQ(kernel.trace, bcm.trace);
+    EXPECT_EQ(kernel.frames, bcm.frames);
+    EXPECT_EQ(kernel.bytes, bcm.bytes);
+    EXPECT_EQ(kernel.resets, bcm.resets);
+    EXPECT_EQ(kernel.reset_releases, bcm.reset_releases);
+    EXPECT_EQ(kernel.delay_ns, bcm.delay_ns);
 }
 
 } // namespace
