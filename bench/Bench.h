@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "SimBoard.h"
+
 namespace bench {
 
 // One byte on SPI0: 8 bits at the core clock of 250 MHz divided by 32.
@@ -60,17 +62,32 @@ struct TimelineRow {
 };
 
 struct BenchRun {
+    std::string board; // which Pi the board was, and so which path the link took
     std::vector<PathResult> paths;
     std::vector<TimelineRow> timeline;
     uint64_t first_start_wire_ns = 0;
     uint64_t upload_chunk_bytes = 0; // HOST_LOAD frames of the first start, headers included
     uint64_t upload_phase_bytes = 0; // every byte from the first LOAD_INIT to BOOT
+    // The kernel path's system calls in the first start (0 on the bcm2835 path).
+    uint64_t upload_chunks = 0; // HOST_LOAD frames
+    uint64_t chunk_ioctls = 0;  // SPI_IOC_MESSAGE ioctls that carried a chunk
+    uint64_t first_start_syscalls = 0;
+    uint64_t first_start_frames = 0;
 };
+
+// The boards the benchmark runs on: a Pi 4 (bcm2835 library) and a Pi 5
+// (spidev and the GPIO character device).
+struct BenchBoard {
+    sim::PiModel model;
+    const char *name;
+};
+extern const BenchBoard bench_boards[2];
 
 // Runs every path on the simulated board (paths.cpp). A non-zero
 // `chip_slow_ns` adds that much to every busy time the chip takes, unknown to
 // the floors: the check that the table can show a path above its floor.
-BenchRun run_paths(const std::string &work_dir, uint64_t chip_slow_ns = 0);
+BenchRun run_paths(const std::string &work_dir, uint64_t chip_slow_ns = 0,
+                   const BenchBoard &board = bench_boards[0]);
 // Only the first start's path, for an instruction count (paths.cpp).
 int run_first_start_only(const std::string &work_dir);
 // A board directory with the DAB image running and a station list beside it,

@@ -30,7 +30,20 @@
 
 namespace bench {
 
+const BenchBoard bench_boards[2] = {
+    {sim::PiModel::Pi4, "Pi 4, bcm2835 library"},
+    {sim::PiModel::Pi5, "Pi 5, kernel spidev and GPIO character device"},
+};
+
 namespace {
+
+// The board of the run in progress: every fresh board is told which Pi it is.
+sim::PiModel bench_model = sim::PiModel::Pi4;
+
+void fresh_board() {
+    sim::reset_for_test();
+    sim::set_pi_model(bench_model);
+}
 
 constexpr uint8_t HOST_LOAD = 0x04;
 constexpr uint8_t LOAD_INIT = 0x06;
@@ -247,7 +260,7 @@ enum class StartChip { InReset, Running };
 PathResult measure_start(const std::string &name, StartChip chip, uint64_t chip_slow_ns,
                          uint8_t ensembles, const std::function<void(Reference &)> &expect,
                          const std::function<void(PathResult &, uint64_t start_ns)> &more = {}) {
-    sim::reset_for_test();
+    fresh_board();
     slow_down(chip_slow_ns);
     if (chip == StartChip::Running) {
         sim::set_chip_running();
@@ -278,10 +291,12 @@ double PathResult::ratio() const {
     return f == 0 ? 0.0 : static_cast<double>(measured_ns) / static_cast<double>(f);
 }
 
-BenchRun run_paths(const std::string &work_dir, uint64_t chip_slow_ns) {
+BenchRun run_paths(const std::string &work_dir, uint64_t chip_slow_ns, const BenchBoard &board) {
+    bench_model = board.model;
     enter(work_dir);
     std::filesystem::remove(CORVANE_RADIO_STATION_LIST);
     BenchRun run;
+    run.board = board.name;
     const sim::Band band = sim::default_band();
     const uint8_t ensembles = expected_ensembles(band);
 
@@ -303,6 +318,11 @@ BenchRun run_paths(const std::string &work_dir, uint64_t chip_slow_ns) {
             run.timeline = build_timeline(start_ns);
             run.first_start_wire_ns = result.traffic.bytes * BYTE_NS;
             upload_bytes(&run.upload_chunk_bytes, &run.upload_phase_bytes);
+            const sim::Stats &stats = sim::stats();
+            run.upload_chunks = stats.commands[HOST_LOAD];
+            run.chunk_ioctls = stats.chunk_ioctls;
+            run.first_start_syscalls = stats.syscalls;
+            run.first_start_frames = stats.frames;
         }));
 
     // Later start: the station list of the first start, the chip powered down.
@@ -324,7 +344,7 @@ BenchRun run_paths(const std::string &work_dir, uint64_t chip_slow_ns) {
 
     // A full scan alone, then the station switches on the scanned database.
     {
-        sim::reset_for_test();
+        fresh_board();
         slow_down(chip_slow_ns);
         sim::set_chip_running();
         const sim::DabRadio::Timing timing = sim::receiver_timing();

@@ -68,7 +68,7 @@ private:
 } // namespace
 
 std::string format_table(const BenchRun &run, bool markdown) {
-    std::string out;
+    std::string out = "board: " + run.board + "\n\n";
     Table time(markdown, {50, 10, 10, 7, 9, 9, 9, 9, 9});
     time.row({"path", "measured s", "floor s", "ratio", "fixed ms", "wire ms", "chip ms",
               "polls ms", "over ms"});
@@ -112,6 +112,20 @@ std::string format_table(const BenchRun &run, bool markdown) {
                       run.first_start_wire_ns / 1e9,
                       run.first_start_wire_ns ? 100.0 * (image * BYTE_NS) / run.first_start_wire_ns
                                               : 0.0);
+    }
+    if (run.first_start_syscalls > 0) {
+        out += format("system calls: %llu upload chunks went out in %llu SPI_IOC_MESSAGE ioctls "
+                      "(%.2f a chunk); the first start made %llu system calls for %llu frames "
+                      "(%.3f a frame, the open's included)\n",
+                      static_cast<unsigned long long>(run.upload_chunks),
+                      static_cast<unsigned long long>(run.chunk_ioctls),
+                      run.upload_chunks ? static_cast<double>(run.chunk_ioctls) / run.upload_chunks
+                                        : 0.0,
+                      static_cast<unsigned long long>(run.first_start_syscalls),
+                      static_cast<unsigned long long>(run.first_start_frames),
+                      run.first_start_frames
+                          ? static_cast<double>(run.first_start_syscalls) / run.first_start_frames
+                          : 0.0);
     }
     bool all_ok = true;
     for (const PathResult &path : run.paths) {

@@ -4,6 +4,7 @@
 // their times. Virtual time moves only with bytes and delays, so each row's
 // time is exactly its wire time plus the delays taken in it.
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -48,10 +49,23 @@ struct Call {
     unsigned long long arg = 0;
 };
 
+// The board's call log names the bcm2835 calls with their argument, and the
+// kernel path's system calls with the device and request first: a transfer
+// there, "ioctl(spidev0.0,SPI_IOC_MESSAGE,7)", counts as the frame it is.
+// Other system calls take no time on the board.
 Call parse_call(const std::string &text) {
     Call call;
     const auto open = text.find('(');
     call.name = text.substr(0, open);
+    constexpr const char *message = "ioctl(spidev0.0,SPI_IOC_MESSAGE,";
+    if (text.rfind(message, 0) == 0) {
+        call.name = "bcm2835_spi_transfern";
+        call.arg = std::stoull(text.substr(std::strlen(message)));
+        return call;
+    }
+    if (call.name.rfind("bcm2835_", 0) != 0) {
+        return Call{};
+    }
     if (open != std::string::npos && open + 1 < text.size() && text[open + 1] != ')') {
         call.arg = std::stoull(text.substr(open + 1));
     }

@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Board link: SPI0 (chip select CE0) and the chip's reset line on GPIO 23,
-// through the bcm2835 peripheral library. The same source serves the Pi and
-// the simulated board; only the library linked differs.
+// Board link: SPI0 (chip select CE0) and the chip's reset line on GPIO 23.
+// Two paths stand behind the same operations, chosen at open by the board's
+// device tree (Si468x_SPI_board.cpp): the bcm2835 peripheral library on the
+// Pis it knows (Si468x_SPI_bcm2835.cpp), and the kernel's spidev and GPIO
+// character devices everywhere else, the Pi 5 included
+// (Si468x_SPI_kernel.cpp). The same sources serve the Pi and the simulated
+// board; only the library linked differs.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +29,7 @@ void Si468x_SPI_RSTB_low(void);
 void Si468x_SPI_RSTB_high(void);
 int Si468x_SPI_RW_data(uint8_t *data, uint16_t length);
 
-// The SPI device node whose presence shows that SPI is enabled in the
-// operating system: "/dev/spidev0.0" on the Pi; the simulated board supplies
-// its own node. Defined by whichever board library is linked.
+// The SPI device node: "/dev/spidev0.0" on the Pi; the simulated board
+// supplies its own node. Defined by whichever board library is linked, as are
+// the other nodes and the system calls of Si468x_SPI_sys.h.
 extern "C" const char *Si468x_SPI_device_node(void);

@@ -1,7 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// On the Pi, SPI0 with CE0 is enabled when the kernel's spidev node exists.
+// The Pi's nodes: SPI0 with CE0 is enabled when the kernel's spidev node
+// exists; the device tree names the board; the GPIO chips carry the pins.
+#include <cstdio>
+
 #include "Si468x_SPI.h"
+#include "Si468x_SPI_sys.h"
 
 extern "C" const char *Si468x_SPI_device_node(void) {
     return "/dev/spidev0.0";
+}
+
+extern "C" const char *Si468x_SPI_device_tree_node(void) {
+    return "/proc/device-tree/compatible";
+}
+
+extern "C" const char *Si468x_SPI_gpiochip_node(unsigned index) {
+    static char path[32];
+    std::snprintf(path, sizeof path, "/dev/gpiochip%u", index);
+    return path;
 }

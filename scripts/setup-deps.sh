@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev googletest
   nlohmann-json3-dev libvterm-dev
   util-linux
-  dpkg-dev file man-db systemd
+  dpkg-dev file man-db systemd lintian
 )
 # Extra packages a caller asks for (the cross builds add theirs).
 packages+=("$@")

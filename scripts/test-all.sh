@@ -2,7 +2,10 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The whole test suite, as CI runs it: the format check, then every preset
 # built and tested — the simulated board with g++, with clang++ (and the
-# bounded fuzz runs), with AddressSanitizer + UndefinedBehaviorSanitizer, and
+# bounded fuzz runs), with AddressSanitizer + UndefinedBehaviorSanitizer (each
+# runs the end-to-end scenes on both paths of the board link: label e2e on a
+# simulated Pi 4 through the bcm2835 library, label e2e-kernel on a simulated
+# Pi 5 through spidev and the GPIO character device, from the same build), and
 # the Pi build (real bcm2835 library) failing cleanly on a machine that is not a Pi,
 # and last the cross builds for the Pi: arm64 and armhf smoke tests under qemu,
 # their Debian packages and autostart unit checked, and the simulated board's

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The bcm2835 functions the board link calls, with the real library's
-// prototypes and return values, against the simulated board. Calls made
+// prototypes and return values, and the nodes and system calls of its kernel
+// path, against the simulated board. Calls made
 // while the peripherals are not open are recorded and have no effect, where
 // the real library would touch unmapped memory.
 #ifndef BCM2835_NO_DELAY_COMPATIBILITY
@@ -9,6 +10,7 @@
 #include <bcm2835.h>
 
 #include "Board.h"
+#include "Si468x_SPI_sys.h"
 
 using sim::Board;
 
@@ -81,6 +83,28 @@ void bcm2835_delayMicroseconds(uint64_t micros) {
 // The board's own device node stands for /dev/spidev0.0.
 const char *Si468x_SPI_device_node(void) {
     return Board::host().device_node();
+}
+
+// The board's files stand for /proc/device-tree/compatible and
+// /dev/gpiochip<n>; the kernel path's system calls reach the board.
+const char *Si468x_SPI_device_tree_node(void) {
+    return Board::host().device_tree_node();
+}
+
+const char *Si468x_SPI_gpiochip_node(unsigned index) {
+    return Board::host().gpiochip_node(index);
+}
+
+int Si468x_SPI_sys_open(const char *path, int flags) {
+    return Board::host().sys_open(path, flags);
+}
+
+int Si468x_SPI_sys_close(int fd) {
+    return Board::host().sys_close(fd);
+}
+
+int Si468x_SPI_sys_ioctl(int fd, unsigned long request, void *argument) {
+    return Board::host().sys_ioctl(fd, request, argument);
 }
 
 } // extern "C"

@@ -87,6 +87,8 @@ void Board::reset_for_test() {
     frames_.clear();
     record_frames_ = false;
     set_spidev_present(true);
+    forget_kernel_handles();
+    set_pi_model(PiModel::Pi4);
 }
 
 void Board::record(const std::string &call) {
@@ -276,9 +278,15 @@ void Board::spi_transfern(char *buffer, uint32_t length) {
         return;
     }
     auto *bytes = reinterpret_cast<uint8_t *>(buffer);
+    // The library cannot report a failed transfer: what fails never reaches
+    // the chip.
+    const bool failed = faults_.matches("transfer-fail", bytes[0]);
+    move_frame(bytes, length, frame_reaches_chip() && !failed, spi_.byte_ns());
+}
+
+void Board::move_frame(uint8_t *bytes, uint32_t length, bool reaches, uint64_t byte_ns) {
     FrameTime time;
     time.start_ns = clock_.now_ns();
-    const uint64_t byte_ns = spi_.byte_ns();
     clock_.pass_ns(byte_ns * length);
     time.end_ns = clock_.now_ns();
     time.first_byte_ns = std::min(time.start_ns + byte_ns, time.end_ns);
@@ -288,7 +296,7 @@ void Board::spi_transfern(char *buffer, uint32_t length) {
     if (keep_out) {
         out.assign(bytes, bytes + length);
     }
-    const bool reached = frame_reaches_chip();
+    const bool reached = reaches;
     const uint8_t opcode = bytes[0];
     if (reached) {
         scratch_in_.resize(length);

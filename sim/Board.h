@@ -51,6 +51,19 @@ public:
     void delay_us(uint64_t us);
     const char *device_node();
 
+    // ---- the kernel's spidev and GPIO character devices (BoardKernel.cpp) ----
+    int sys_open(const char *path, int flags);
+    int sys_close(int fd);
+    int sys_ioctl(int fd, unsigned long request, void *argument);
+    const char *device_tree_node();
+    const char *gpiochip_node(unsigned index);
+    void set_pi_model(PiModel model);
+    PiModel pi_model() const { return pi_model_; }
+    std::string device_tree_path();
+    std::size_t open_descriptors() const { return handles_.size(); }
+    bool reset_line_requested() const;
+    SpidevSettings spidev_settings() const { return spidev_; }
+
     // ---- parts, for the test API ----
     Clock &clock() { return clock_; }
     Chip &chip() { return *chip_; }
@@ -97,6 +110,26 @@ private:
     void record(const std::string &call);
     void reset_line_changed();
     bool frame_reaches_chip() const;
+    // One chip-select frame of `length` bytes in place, each byte taking
+    // `byte_ns`; it reaches the chip when `reaches` says so. Both paths' frames
+    // come through here, so the trace, the frames and the stats are the same.
+    void move_frame(uint8_t *bytes, uint32_t length, bool reaches, uint64_t byte_ns);
+
+    // BoardKernel.cpp
+    struct KernelHandle {
+        enum class Kind { Spidev, Chip, Line } kind = Kind::Spidev;
+        unsigned chip = 0;   // GPIO chip index (Chip, Line)
+        uint32_t offset = 0; // line offset (Line)
+        std::string name;    // as calls() names it
+    };
+    int kernel_fail(const std::string &call, int error);
+    int spidev_ioctl(const KernelHandle &handle, unsigned long request, void *argument);
+    int chip_ioctl(const KernelHandle &handle, unsigned long request, void *argument);
+    int line_ioctl(const KernelHandle &handle, unsigned long request, void *argument);
+    bool line_drives_reset(const KernelHandle &handle) const;
+    void apply_line_flags(const KernelHandle &handle, uint64_t flags, bool high);
+    void write_device_tree();
+    void forget_kernel_handles();
 
     // BoardFiles.cpp
     std::map<std::string, std::string> snapshot() const;
@@ -131,6 +164,12 @@ private:
     std::string scratch_directory_; // node and errors of an in-memory board
     long scratch_owner_pid_ = 0;
     bool spidev_present_ = true;
+    PiModel pi_model_ = PiModel::Pi4;
+    std::map<int, KernelHandle> handles_;
+    int next_fd_ = 3;
+    SpidevSettings spidev_;
+    std::string device_tree_path_;
+    std::string gpiochip_path_;
     std::string node_path_;
     std::string saved_in_memory_; // save_state of an in-memory board
     std::map<std::string, std::string> last_written_;

@@ -153,9 +153,27 @@ void Board::configure_from_environment() {
         }
     }
 
+    PiModel model = PiModel::Pi4;
+    if (const char *text = std::getenv("SI468X_SIM_PI"); text != nullptr && *text != '\0') {
+        const std::string value = text;
+        if (value == "3") {
+            model = PiModel::Pi3;
+        } else if (value == "5") {
+            model = PiModel::Pi5;
+        } else if (value == "unknown") {
+            model = PiModel::Unknown;
+        } else if (value == "none") {
+            model = PiModel::NoDeviceTree;
+        } else if (value != "4") {
+            problems.push_back("SI468X_SIM_PI=\"" + value +
+                               "\": expected 3, 4, 5, unknown or none");
+        }
+    }
+
     const char *board = std::getenv("SI468X_SIM_BOARD");
     open_directory(board != nullptr && *board != '\0' ? board : temp_root() + "/si468x-sim-board");
     clock_at_start_ns_ = clock_.now_ns();
+    set_pi_model(model);
 
     for (const auto &problem : problems) {
         report_error(problem + "; the board behaves as absent");
@@ -259,6 +277,7 @@ void Board::apply_state(const std::map<std::string, std::string> &state) {
     // the pins and the chip stay as the hardware was left.
     peripherals_open_ = false;
     spi_ = SpiBus{};
+    forget_kernel_handles();
     gpio_.load(state);
     chip_->load(state);
     reset_released_ = gpio_.reset_released();
@@ -336,6 +355,8 @@ void Board::write_stats() const {
     stats["delay_calls"] = std::to_string(stats_.delay_calls);
     stats["delay_ns"] = std::to_string(stats_.delay_ns);
     stats["busy_ns"] = std::to_string(stats_.busy_ns);
+    stats["syscalls"] = std::to_string(stats_.syscalls);
+    stats["chunk_ioctls"] = std::to_string(stats_.chunk_ioctls);
     for (int opcode = 0; opcode < 256; ++opcode) {
         if (stats_.commands[opcode] != 0) {
             char key[24];
@@ -363,6 +384,8 @@ void Board::at_exit() {
         board.scratch_owner_pid_ == static_cast<long>(::getpid())) {
         ::unlink((board.scratch_directory_ + "/" + node_file).c_str());
         ::unlink((board.scratch_directory_ + "/errors").c_str());
+        ::unlink((board.scratch_directory_ + "/device-tree/compatible").c_str());
+        ::rmdir((board.scratch_directory_ + "/device-tree").c_str());
         ::rmdir(board.scratch_directory_.c_str());
     }
 }

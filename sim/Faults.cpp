@@ -16,11 +16,13 @@ struct KnownFault {
 };
 
 // Every fault the board can inject; sim/README.md describes each.
-constexpr std::array<KnownFault, 31> known_faults{{
+constexpr std::array<KnownFault, 33> known_faults{{
     {"absent", false},
     {"no-spidev", false},
     {"init-fail", false},
     {"spi-fail", false},
+    {"transfer-fail", true},
+    {"line-release-input", false},
     {"busy", true},
     {"errcmd", true},
     {"status3", true},

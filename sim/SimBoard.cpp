@@ -70,6 +70,30 @@ std::string spidev_path() {
     return Board::test().spidev_path();
 }
 
+void set_pi_model(PiModel model) {
+    Board::test().set_pi_model(model);
+}
+
+PiModel pi_model() {
+    return Board::test().pi_model();
+}
+
+std::string device_tree_path() {
+    return Board::test().device_tree_path();
+}
+
+std::size_t open_descriptors() {
+    return Board::test().open_descriptors();
+}
+
+bool reset_line_requested() {
+    return Board::test().reset_line_requested();
+}
+
+SpidevSettings spidev_settings() {
+    return Board::test().spidev_settings();
+}
+
 const std::vector<std::string> &calls() {
     return Board::test().calls();
 }

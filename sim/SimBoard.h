@@ -4,8 +4,10 @@
 // model; tests talk to the board here, never through the bus.
 //
 // Outside tests the board configures itself from its environment on the first
-// bcm2835 call: SI468X_SIM_BOARD (directory), SI468X_SIM_CLOCK (virtual|real),
-// SI468X_SIM_TRACE (file), SI468X_SIM_FAULTS (list), SI468X_SIM_BAND (file).
+// call of the link: SI468X_SIM_BOARD (directory), SI468X_SIM_CLOCK
+// (virtual|real), SI468X_SIM_TRACE (file), SI468X_SIM_FAULTS (list),
+// SI468X_SIM_BAND (file), SI468X_SIM_PI (3|4|5|unknown|none: which board the
+// device tree names).
 // The board never writes to stdout or stderr.
 #pragma once
 
@@ -51,6 +53,12 @@ struct SpiSettings {
     int cs_polarity_level = -1;
 };
 
+// Which board the device tree names. The bcm2835 library knows the Pi 3 and
+// 4; the Pi 5 and an unknown board are driven through the kernel's spidev
+// and GPIO character devices, and so is a board without a readable device
+// tree (NoDeviceTree: the compatible node is missing).
+enum class PiModel { Pi3, Pi4, Pi5, Unknown, NoDeviceTree };
+
 // What the chip reports about itself; settable per board.
 struct ChipIdentity {
     uint8_t chip_rev = 2;
@@ -74,6 +82,8 @@ struct Stats {
     uint64_t delay_calls = 0;    // bcm2835_delay + bcm2835_delayMicroseconds
     uint64_t delay_ns = 0;       // total asked for by the host
     uint64_t busy_ns = 0;        // CTS busy times the chip imposed after the commands it took
+    uint64_t syscalls = 0;       // open, close and ioctl calls of the kernel path
+    uint64_t chunk_ioctls = 0;   // SPI_IOC_MESSAGE ioctls whose frame began with HOST_LOAD
     uint64_t commands[256] = {};
 };
 
@@ -128,7 +138,32 @@ bool peripherals_open(); // bcm2835_init succeeded and bcm2835_close not yet cal
 void set_spidev_present(bool present);
 std::string spidev_path();
 
-// Every bcm2835 call in order, as "bcm2835_gpio_fsel(23,1)", "bcm2835_spi_transfern(7)".
+// ---- the board's model and the kernel's devices --------------------------------
+
+// Pi4 after reset_for_test and by default in a host process. Writes the
+// device tree's compatible node (removes it for NoDeviceTree).
+void set_pi_model(PiModel model);
+PiModel pi_model();
+std::string device_tree_path();
+// Descriptors the kernel path holds open on the board (spidev, GPIO chips,
+// line requests).
+std::size_t open_descriptors();
+// True while a line request holds GPIO 23.
+bool reset_line_requested();
+// The spidev device's settings as last written (the kernel keeps them on the
+// device between opens).
+struct SpidevSettings {
+    uint8_t mode = 0;
+    uint8_t lsb_first = 0;
+    uint8_t bits_per_word = 8;
+    uint32_t max_speed_hz = 125'000'000; // the device tree's, until the host asks
+};
+SpidevSettings spidev_settings();
+
+// Every bcm2835 call in order, as "bcm2835_gpio_fsel(23,1)", "bcm2835_spi_transfern(7)",
+// and every system call of the kernel path, as "open(spidev0.0)",
+// "ioctl(spidev0.0,SPI_IOC_WR_MODE,0)", "ioctl(spidev0.0,SPI_IOC_MESSAGE,7)",
+// "ioctl(line,GPIO_V2_LINE_SET_VALUES,1)", "close(gpiochip4)".
 // On after reset_for_test (at most 200000 kept); off in a host process.
 const std::vector<std::string> &calls();
 void clear_calls();

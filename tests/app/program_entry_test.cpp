@@ -260,4 +260,39 @@ TEST(LinkFailure, FailedPeripheralAccessLeavesTheResetLineAlone) {
     EXPECT_EQ(sim::chip_state(), sim::ChipState::Running);
 }
 
+// The same exit where the link goes through the kernel's devices: on a Pi 5
+// without SPI enabled, with the reset line held by another program, and on a
+// board whose missing device tree names no GPIO line. A chip left running
+// stays running: a failed open writes no level.
+struct KernelLinkFailure {
+    const char *pi;
+    const char *faults;
+};
+
+TEST(LinkFailure, KernelPathFailuresEndWithTheSameMessageAndLeaveTheChipAlone) {
+    const std::vector<KernelLinkFailure> cases = {
+        {"5", "no-spidev"},
+        {"5", "spi-fail"},
+        {"5", "init-fail"},
+        {"none", ""},
+    };
+    for (const auto &c : cases) {
+        RadioRun run;
+        run.pi = c.pi;
+        run.faults = c.faults;
+        run.leave_chip_running();
+        write_file(run.station_list_path(), station_list_text(two_ensemble_band(), 30));
+        const ProgramResult result = run.run();
+        expect_clean_exit(result);
+        EXPECT_EQ(result.out, start_line + link_failure) << c.pi << " " << c.faults;
+        run.load_board();
+        EXPECT_EQ(sim::chip_state(), sim::ChipState::Running) << c.pi << " " << c.faults;
+        EXPECT_TRUE(sim::pin(reset_pin).level) << c.pi << " " << c.faults;
+        // The kernel's devices were asked, not the bcm2835 library.
+        const std::string stats = read_file(run.board.file("stats"));
+        EXPECT_EQ(stats.find("\nsyscalls=0\n"), std::string::npos) << stats;
+        EXPECT_NE(stats.find("\nsyscalls="), std::string::npos) << stats;
+    }
+}
+
 } // namespace

@@ -71,10 +71,15 @@ expected_files=(
   ./usr/lib/systemd/system/tunelark@.service
   ./usr/lib/udev/rules.d/60-tunelark-spidev.rules
   ./usr/share/doc/tunelark/copyright
+  ./usr/share/doc/tunelark/changelog.gz
   ./usr/share/doc/tunelark/README.md
 )
-# The diagnostics program is packaged whenever the build has it.
-optional_files=(./usr/bin/si468x-diag)
+# The diagnostics program is packaged whenever the build has it, with its
+# man page.
+optional_files=(./usr/bin/si468x-diag ./usr/share/man/man1/si468x-diag.1.gz)
+if grep -Fxq ./usr/bin/si468x-diag <<<"$(cd "$root/files" && find . -type f)"; then
+  expected_files+=(./usr/share/man/man1/si468x-diag.1.gz)
+fi
 
 actual=$(cd "$root/files" && find . -type f -o -type l | sort)
 for file in "${expected_files[@]}"; do

@@ -144,6 +144,7 @@ class RadioRun {
 public:
     std::vector<std::string> args;
     std::string faults;
+    std::string pi;                // which Pi the board is (SI468X_SIM_PI); empty: a Pi 4
     std::optional<sim::Band> band; // default band when unset
     std::optional<std::string> term;
     std::optional<uid_t> uid;
@@ -166,6 +167,9 @@ public:
                  {"SI468X_SIM_TRACE", trace_path()}};
         if (!faults.empty()) {
             o.env.emplace_back("SI468X_SIM_FAULTS", faults);
+        }
+        if (!pi.empty()) {
+            o.env.emplace_back("SI468X_SIM_PI", pi);
         }
         if (band) {
             const std::string path = board.file("band.json");

@@ -61,9 +61,10 @@ std::unique_ptr<Terminal> RadioBench::start(std::vector<std::string> args, int r
     if (!locale.empty()) {
         launch.environment["LANG"] = locale;
     }
-    // A sanitizer build reads its own settings; they are the test run's, not
-    // the radio's inputs.
-    for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+    // A sanitizer build reads its own settings, and the board which Pi it
+    // is (the e2e-kernel run says Pi 5); they are the test run's, not the
+    // radio's inputs.
+    for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "SI468X_SIM_PI"}) {
         if (const char *value = std::getenv(name)) {
             launch.environment[name] = value;
         }

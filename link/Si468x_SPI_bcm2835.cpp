@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Board link over the bcm2835 library: SPI0 with CE0 framing every transfer,
-// GPIO 23 driving the chip's active-low reset input.
+// Board link over the bcm2835 library, on the Pis whose SoC it knows: SPI0
+// with CE0 framing every transfer, GPIO 23 driving the chip's active-low
+// reset input.
 #include "Si468x_SPI.h"
+#include "Si468x_SPI_paths.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -31,7 +33,7 @@ constexpr uint8_t SI468X_SPI_CS_ACTIVE_LEVEL = LOW;
 
 } // namespace
 
-int Si468x_SPI_setup(void) {
+int Si468x_SPI_bcm2835_setup(void) {
     if (bcm2835_init() == 0) {
         return -1;
     }
@@ -50,10 +52,10 @@ int Si468x_SPI_setup(void) {
     // CE1 is unused; its pull-up keeps the line high while the bus is released.
     bcm2835_gpio_fsel(SI468X_SPI_PIN_CE1, BCM2835_GPIO_FSEL_INPT);
     bcm2835_gpio_set_pud(SI468X_SPI_PIN_CE1, BCM2835_GPIO_PUD_UP);
-    return Si468x_SPI_enable();
+    return Si468x_SPI_bcm2835_enable();
 }
 
-int Si468x_SPI_enable(void) {
+int Si468x_SPI_bcm2835_enable(void) {
     if (!Si468x_SPI_Mapped || bcm2835_spi_begin() == 0) {
         return -1;
     }
@@ -65,34 +67,28 @@ int Si468x_SPI_enable(void) {
     return 0;
 }
 
-void Si468x_SPI_disable(void) {
+void Si468x_SPI_bcm2835_disable(void) {
     if (Si468x_SPI_Mapped) {
         bcm2835_spi_end();
     }
 }
 
-void Si468x_SPI_shutdown(void) {
+void Si468x_SPI_bcm2835_shutdown(void) {
     if (!Si468x_SPI_Mapped) {
         return;
     }
-    Si468x_SPI_disable();
+    Si468x_SPI_bcm2835_disable();
     bcm2835_close();
     Si468x_SPI_Mapped = false;
 }
 
-void Si468x_SPI_RSTB_low(void) {
+void Si468x_SPI_bcm2835_RSTB(uint8_t level) {
     if (Si468x_SPI_Mapped) {
-        bcm2835_gpio_write(SI468X_SPI_PIN_RSTB, LOW);
+        bcm2835_gpio_write(SI468X_SPI_PIN_RSTB, level);
     }
 }
 
-void Si468x_SPI_RSTB_high(void) {
-    if (Si468x_SPI_Mapped) {
-        bcm2835_gpio_write(SI468X_SPI_PIN_RSTB, HIGH);
-    }
-}
-
-int Si468x_SPI_RW_data(uint8_t *data, uint16_t length) {
+int Si468x_SPI_bcm2835_RW_data(uint8_t *data, uint16_t length) {
     // Without mapped peripherals the library would write through a null
     // pointer; the host then simply reads nothing back.
     if (Si468x_SPI_Mapped && length > 0) {
