@@ -82,7 +82,7 @@ struct DAB_ListCheck {
 // DAB_read_scan_results that also checks the file, the same open file,
 // against what the writer writes. Both readers take a volume outside 0-63 as
 // the nearest bound, and leave the caller's volume when the volume line cannot
-// be read.
+// be read. A null `check` skips the check.
 int16_t DAB_read_station_list(DAB_ScanResults *results, const char *path, uint8_t *volume,
                               DAB_ListCheck *check);
 // Checks the file at path without storing anything; 0, or -6 at location 15

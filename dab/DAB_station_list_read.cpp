@@ -248,15 +248,7 @@ void DAB_read_list(FILE *file, DAB_ScanResults *results, uint8_t *volume) {
 } // namespace
 
 int16_t DAB_read_scan_results(DAB_ScanResults *results, const char *path, uint8_t *volume) {
-    std::printf("Reading station list: %s\n", path);
-    FILE *file = DAB_open_list(path);
-    if (file == nullptr) {
-        std::printf("Could not open file for reading\n");
-        return DABUtils_failure(-6, 12);
-    }
-    DAB_read_list(file, results, volume);
-    std::fclose(file);
-    return 0;
+    return DAB_read_station_list(results, path, volume, nullptr);
 }
 
 int16_t DAB_read_station_list(DAB_ScanResults *results, const char *path, uint8_t *volume,
@@ -269,8 +261,10 @@ int16_t DAB_read_station_list(DAB_ScanResults *results, const char *path, uint8_
     }
     DAB_read_list(file, results, volume);
     // The same open file is checked, so the verdict is about the bytes read.
-    std::rewind(file);
-    DAB_check_station_list_file(file, check);
+    if (check != nullptr) {
+        std::rewind(file);
+        DAB_check_station_list_file(file, check);
+    }
     std::fclose(file);
     return 0;
 }
