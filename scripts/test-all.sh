@@ -13,19 +13,47 @@
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$top"
-"$top/scripts/setup-deps.sh"
 
 section() { printf '\n=== %s ===\n' "$*"; }
 
+# Each stage's wall time, printed at the end (also when a stage fails), so a
+# slow stage shows without reading the whole log.
+stages=()
+current=""
+stage_start=$SECONDS
+run_start=$SECONDS
+stage() { # name command...
+  local name=$1
+  shift
+  current=$name
+  stage_start=$SECONDS
+  "$@"
+  stages+=("$(printf '%6ds  ok      %s' $((SECONDS - stage_start)) "$name")")
+  current=""
+}
+summary() {
+  local status=$?
+  if [ -n "$current" ]; then
+    stages+=("$(printf '%6ds  FAILED  %s' $((SECONDS - stage_start)) "$current")")
+  fi
+  printf '\n======== Time by stage ========\n'
+  printf '%s\n' "${stages[@]}"
+  printf '%6ds  total\n' $((SECONDS - run_start))
+  exit "$status"
+}
+trap summary EXIT
+
+stage "Debian packages" "$top/scripts/setup-deps.sh"
+
 section "format"
-"$top/scripts/check-format.sh"
+stage "format check" "$top/scripts/check-format.sh"
 
 for preset in sim clang asan pi-standin; do
   section "preset $preset"
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j2
-  ctest --preset "$preset"
+  stage "configure and build: $preset" \
+    bash -c "cmake --preset '$preset' >/dev/null && cmake --build --preset '$preset' -j2"
+  stage "tests: $preset" ctest --preset "$preset"
 done
 
 section "cross builds for the Pi"
-"$top/scripts/ci-cross.sh"
+stage "cross builds, packages and the arm64 suite under qemu" "$top/scripts/ci-cross.sh"
