@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "Si468x.h"
+
 // ---------------------------------------------------------------------------
 // Opcodes
 
@@ -182,14 +184,14 @@ constexpr uint16_t SERVICE_LIST_SIZE_OFFSET = 7;
 constexpr uint16_t SERVICE_LIST_HEADER = 6;
 
 // Raw service record
-constexpr uint16_t SERVICE_HEADER_LENGTH = 24;
+constexpr uint16_t SERVICE_HEADER_LENGTH = SI468X_SERVICE_HEADER_LENGTH;
 constexpr uint16_t SERVICE_ID = 0; // 32 bits
 constexpr uint16_t SERVICE_INFO1 = 4;
 constexpr uint16_t SERVICE_INFO2 = 5;
 constexpr uint16_t SERVICE_INFO3 = 6;
 constexpr uint16_t SERVICE_LABEL = 8;
 constexpr uint16_t SERVICE_LABEL_LENGTH = 16;
-constexpr uint16_t COMPONENT_LENGTH = 4;
+constexpr uint16_t COMPONENT_LENGTH = SI468X_COMPONENT_LENGTH;
 constexpr uint8_t NUM_COMP_MASK = 0x0F;
 
 // ---------------------------------------------------------------------------
