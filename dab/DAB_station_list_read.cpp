@@ -33,13 +33,12 @@
 
 #include "DABUtils.h"
 #include "DAB_station_list_check.h"
+#include "Si468x_commands.h"
 
 namespace {
 
-constexpr std::size_t DAB_LABEL_LENGTH = 16;
 constexpr std::size_t DAB_LABEL_LINE_LENGTH = 29;
 
-constexpr unsigned DAB_MAX_VOLUME = 63;
 // Room for the volume's digits and sign; more digits than this are out of
 // range however they go on.
 constexpr std::size_t DAB_VOLUME_TOKEN = 40;
@@ -77,7 +76,7 @@ uint8_t DAB_low_byte(unsigned value) {
 // The label line is taken whole, so that a label of blanks cannot make the
 // match run on into the next line and an overlong line cannot leave its rest
 // to be read as the following fields.
-void DAB_read_label(DAB_ListReader *reader, char raw_label[DAB_LABEL_LENGTH]) {
+void DAB_read_label(DAB_ListReader *reader, char raw_label[DAB_LABEL_BYTES]) {
     char line[DAB_LABEL_LINE_LENGTH + 1] = {};
     std::size_t length = 0;
     for (int c = std::getc(reader->file); c != EOF && c != '\n'; c = std::getc(reader->file)) {
@@ -86,10 +85,10 @@ void DAB_read_label(DAB_ListReader *reader, char raw_label[DAB_LABEL_LENGTH]) {
         }
     }
     // What the line does not supply stays zero.
-    char label[DAB_LABEL_LENGTH + 1] = {};
+    char label[DAB_LABEL_BYTES + 1] = {};
     const int matched = std::sscanf(line, "Label %16[^\n]", label);
     static_cast<void>(matched);
-    std::memcpy(raw_label, label, DAB_LABEL_LENGTH);
+    std::memcpy(raw_label, label, DAB_LABEL_BYTES);
 }
 
 // The fields that the raw component record keeps; SubChId, TMID, FIDCId,
@@ -181,8 +180,8 @@ void DAB_read_volume(DAB_ListReader *reader, uint8_t *volume) {
     unsigned value = 0;
     for (; *digits >= '0' && *digits <= '9'; ++digits) {
         value = value * 10 + static_cast<unsigned>(*digits - '0');
-        if (value > DAB_MAX_VOLUME) {
-            value = DAB_MAX_VOLUME;
+        if (value > AUDIO_ANALOG_VOLUME_MAX) {
+            value = AUDIO_ANALOG_VOLUME_MAX;
         }
     }
     if (negative) {

@@ -83,6 +83,9 @@ struct Si468x_EnsembleTime {
     uint8_t second;
 };
 
+// Service and component labels: 16 bytes as broadcast, not terminated.
+constexpr uint8_t SI468X_LABEL_LENGTH = 16;
+
 constexpr uint16_t SI468X_SERVICE_DATA_SIZE = 2048;
 
 // One ensemble's service list as the chip sends it: header fields and the raw
@@ -96,6 +99,10 @@ struct Si468x_ServiceList {
 };
 
 constexpr uint8_t SI468X_MAX_COMPONENTS = 15;
+// Values of pd_flag, which START_DIGITAL_SERVICE also takes as its service
+// type.
+constexpr uint8_t SI468X_PD_AUDIO = 0;
+constexpr uint8_t SI468X_PD_DATA = 1;
 // Raw service record: a fixed header (id, flags, charset, label), then one
 // fixed-size record per component.
 constexpr uint16_t SI468X_SERVICE_HEADER_LENGTH = 24;
@@ -113,7 +120,7 @@ struct Si468x_Service {
     uint8_t ca_id;
     uint8_t local;
     uint8_t si_charset;
-    char label[16];
+    char label[SI468X_LABEL_LENGTH];
     uint8_t component_data[SI468X_MAX_COMPONENTS * SI468X_COMPONENT_LENGTH];
 };
 
@@ -134,7 +141,7 @@ struct Si468x_ComponentInfo {
     uint8_t global_id;
     uint8_t language;
     uint8_t charset_id;
-    char label[16];
+    char label[SI468X_LABEL_LENGTH];
     uint16_t char_abbrev;
     uint8_t num_ua;
     uint8_t ua_length;
