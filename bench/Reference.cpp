@@ -40,7 +40,7 @@ constexpr uint32_t PLAY_SETTLE_MS = 200;
 constexpr uint32_t MAX_STATIONS_PROPERTIES = 8;
 constexpr uint32_t OUTPUT_PROPERTIES = 2;
 // What the scan judges a channel by.
-constexpr uint8_t VALID_RSSI_THRESHOLD = 12; // property 0xB201 as the scan sets it
+constexpr uint8_t VALID_RSSI_THRESHOLD = 12; // DAB_VALID_RSSI_THRESHOLD as the scan sets it
 constexpr uint8_t MIN_FIC_QUALITY = 30;
 
 // Commands without arguments: the opcode and one zero byte.

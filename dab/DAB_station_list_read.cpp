@@ -86,6 +86,7 @@ void DAB_read_label(DAB_ListReader *reader, char raw_label[DAB_LABEL_BYTES]) {
     }
     // What the line does not supply stays zero.
     char label[DAB_LABEL_BYTES + 1] = {};
+    static_assert(DAB_LABEL_BYTES == 16, "the field width of the label's format");
     const int matched = std::sscanf(line, "Label %16[^\n]", label);
     static_cast<void>(matched);
     std::memcpy(raw_label, label, DAB_LABEL_BYTES);
