@@ -173,7 +173,7 @@ bool DAB_check_component(DAB_ListChecker *checker, uint32_t index) {
            DAB_number_line(checker, "SCId ", DAB_ANY) &&
            DAB_number_line(checker, "DG_flag ", DAB_ANY) &&
            DAB_number_line(checker, "CA_flag ", 1) && DAB_number_line(checker, "ps ", 1) &&
-           DAB_number_line(checker, "ASCTyDSCTy ", 0x3F) &&
+           DAB_number_line(checker, "ASCTyDSCTy ", COMPONENT_ASCTY_DSCTY_MASK) &&
            DAB_number_line(checker, "muA_info_valid ", 1);
 }
 
@@ -187,7 +187,7 @@ bool DAB_check_service(DAB_ListChecker *checker, uint32_t index, uint32_t *posit
         DAB_number_line(checker, "Srv ref. ", DAB_ANY) &&
         DAB_number_line(checker, "Country ID ", DAB_ANY) &&
         DAB_number_line(checker, "ECC. ", DAB_ANY) && DAB_number_line(checker, "PD Flag ", 1) &&
-        DAB_number_line(checker, "PTY ", 0x1F) &&
+        DAB_number_line(checker, "PTY ", SERVICE_PTY_MASK) &&
         DAB_number_line(checker, "SRV linking info flag ", 1) &&
         DAB_number_line(checker, "number components ", SI468X_MAX_COMPONENTS, &components);
     if (!head) {
@@ -198,8 +198,10 @@ bool DAB_check_service(DAB_ListChecker *checker, uint32_t index, uint32_t *posit
     if (*position > SI468X_SERVICE_DATA_SIZE) {
         return DAB_fault(checker, DAB_LIST_OUT_OF_RANGE, checker->line);
     }
-    if (!DAB_number_line(checker, "CA ID ", 0x07) || !DAB_number_line(checker, "local ", 1) ||
-        !DAB_number_line(checker, "SI charset ", 0x0F) || !DAB_label_line(checker)) {
+    if (!DAB_number_line(checker, "CA ID ", SERVICE_CA_ID_MASK) ||
+        !DAB_number_line(checker, "local ", 1) ||
+        !DAB_number_line(checker, "SI charset ", SERVICE_SI_CHARSET_MASK) ||
+        !DAB_label_line(checker)) {
         return false;
     }
     for (uint32_t c = 0; c < components; ++c) {

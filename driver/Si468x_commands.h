@@ -216,7 +216,28 @@ constexpr uint16_t SERVICE_INFO3 = 6;
 constexpr uint16_t SERVICE_LABEL = 8;
 constexpr uint16_t SERVICE_LABEL_LENGTH = SI468X_LABEL_LENGTH;
 constexpr uint16_t COMPONENT_LENGTH = SI468X_COMPONENT_LENGTH;
+// SERVICE_INFO1: P/D flag in bit 0, PTY in bits 1-5, linking info in bit 6.
+constexpr uint8_t SERVICE_PD_FLAG = 0x01;
+constexpr uint8_t SERVICE_PTY_SHIFT = 1;
+constexpr uint8_t SERVICE_PTY_MASK = 0x1F;
+constexpr uint8_t SERVICE_LINKING_SHIFT = 6;
+// SERVICE_INFO2: number of components in bits 0-3, CA id in 4-6, local in 7.
 constexpr uint8_t NUM_COMP_MASK = 0x0F;
+constexpr uint8_t SERVICE_CA_ID_SHIFT = 4;
+constexpr uint8_t SERVICE_CA_ID_MASK = 0x07;
+constexpr uint8_t SERVICE_LOCAL_SHIFT = 7;
+// SERVICE_INFO3: SI charset in bits 0-3.
+constexpr uint8_t SERVICE_SI_CHARSET_MASK = 0x0F;
+
+// Raw component record
+constexpr uint16_t COMPONENT_ID = 0;    // 16 bits, TMID in bits 14-15
+constexpr uint16_t COMPONENT_FLAGS = 2; // CA flag bit 0, ps bit 1, ASCTy/DSCTy bits 2-7
+constexpr uint16_t COMPONENT_MUA = 3;   // muA_info_valid in bit 0
+constexpr uint8_t COMPONENT_CA_FLAG = 0x01;
+constexpr uint8_t COMPONENT_PS_SHIFT = 1;
+constexpr uint8_t COMPONENT_ASCTY_DSCTY_SHIFT = 2;
+constexpr uint8_t COMPONENT_ASCTY_DSCTY_MASK = 0x3F;
+constexpr uint8_t COMPONENT_MUA_INFO_VALID = 0x01;
 
 // ---------------------------------------------------------------------------
 // Component information

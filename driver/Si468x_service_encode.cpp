@@ -37,10 +37,11 @@ int16_t Si468x_encode_digital_service(const Si468x_Service *service, Si468x_Serv
     // decoder splits out of it; byte 7 is unused and keeps what it held.
     uint8_t *record = list->service_data + list->data_length;
     Si468x_put_u32(record + SERVICE_ID, service->service_id);
-    record[SERVICE_INFO1] =
-        Si468x_low_byte(service->pd_flag | service->pty << 1u | service->linking_info << 6u);
+    record[SERVICE_INFO1] = Si468x_low_byte(service->pd_flag | service->pty << SERVICE_PTY_SHIFT |
+                                            service->linking_info << SERVICE_LINKING_SHIFT);
     record[SERVICE_INFO2] =
-        Si468x_low_byte(service->num_components | service->ca_id << 4u | service->local << 7u);
+        Si468x_low_byte(service->num_components | service->ca_id << SERVICE_CA_ID_SHIFT |
+                        service->local << SERVICE_LOCAL_SHIFT);
     record[SERVICE_INFO3] = service->si_charset;
     Si468x_byte_array_copy(record + SERVICE_LABEL,
                            reinterpret_cast<const uint8_t *>(service->label), SERVICE_LABEL_LENGTH);
@@ -60,8 +61,9 @@ int16_t Si468x_encode_digital_service_component(const Si468x_Component *componen
     // TMID and the sub-channel, FIDC or service component id are all bits of
     // the component id; only the id is written.
     uint8_t *c = service->component_data + COMPONENT_LENGTH * index;
-    Si468x_put_u16(c, static_cast<uint16_t>(component->comp_id & 0xFFFF));
-    c[2] = Si468x_low_byte(component->ca_flag | component->ps << 1u | component->ascty_dscty << 2u);
-    c[3] = component->mua_info_valid;
+    Si468x_put_u16(c + COMPONENT_ID, static_cast<uint16_t>(component->comp_id & 0xFFFF));
+    c[COMPONENT_FLAGS] = Si468x_low_byte(component->ca_flag | component->ps << COMPONENT_PS_SHIFT |
+                                         component->ascty_dscty << COMPONENT_ASCTY_DSCTY_SHIFT);
+    c[COMPONENT_MUA] = component->mua_info_valid;
     return 0;
 }
