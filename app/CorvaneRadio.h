@@ -13,6 +13,7 @@
 
 #include "DABUtils.h"
 #include "Si468x.h"
+#include "Si468x_commands.h"
 
 // The user-visible version: start line and menu title.
 constexpr char CORVANE_RADIO_VERSION[] = "v0.16.5";
@@ -26,10 +27,7 @@ constexpr uint16_t CORVANE_RADIO_BRINGUP_ATTEMPTS = 20;
 // Nothing tuned yet by play_station.
 constexpr uint8_t CORVANE_RADIO_NO_FREQ_INDEX = 255;
 
-constexpr uint8_t CORVANE_RADIO_MAX_VOLUME = 63;
-
-// Reply buffer of Si468x_rd_reply: filler byte, STATUS0..STATUS3, RESP4, RESP5.
-constexpr uint16_t CORVANE_RADIO_STATUS_REPLY_SIZE = 7;
+constexpr uint8_t CORVANE_RADIO_MAX_VOLUME = AUDIO_ANALOG_VOLUME_MAX;
 
 // The screen the menu layout needs: the menu window spans columns 4..73 and
 // rows 2..15, and the help, text and status lines sit on the last five rows.
@@ -52,7 +50,7 @@ struct CorvaneRadio_State {
     uint8_t service_found;
     uint8_t rescan;
     uint16_t service_count;
-    uint8_t status_reply[CORVANE_RADIO_STATUS_REPLY_SIZE];
+    uint8_t status_reply[RD_REPLY_LENGTH]; // filler, STATUS0..STATUS3, RESP4, RESP5
     Si468x_Property property;
     Si468x_ChipInfo chip_info;
     // Room for every count the chip can report, so a long list cannot overrun.

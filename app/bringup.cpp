@@ -9,16 +9,6 @@
 
 namespace {
 
-// Reply positions of the status read.
-constexpr uint8_t STATUS0 = 1;
-constexpr uint8_t STATUS3 = 4;
-constexpr uint8_t CTS = 0x80;
-// STATUS3 of a booted chip: PUP_STATE 3 (application running), no error flag.
-constexpr uint8_t PUP_STATE_APP_RUNNING = 0xC0;
-
-// The property that DAB_set_properties_volume writes.
-constexpr uint16_t AUDIO_ANALOG_VOLUME = 0x0300;
-
 // A failed upload or boot leaves the chip in reset this long before the next
 // attempt, so it starts from a settled state.
 constexpr uint32_t CORVANE_RADIO_RETRY_WAIT_MS = 2000;
@@ -45,7 +35,7 @@ void bringup_read_chip_info(CorvaneRadio_State *state, bool with_func_info) {
 bool bringup_take_over_running_chip(CorvaneRadio_State *state) {
     // No reset: a chip that an earlier run left playing must keep playing.
     if (Si468x_rd_reply(state->status_reply) < 0 ||
-        state->status_reply[STATUS3] != PUP_STATE_APP_RUNNING) {
+        state->status_reply[STATUS3] != PUP_STATE_APPLICATION) {
         return false;
     }
     state->property.id = AUDIO_ANALOG_VOLUME;

@@ -39,8 +39,6 @@ constexpr uint32_t PLAY_STATION_AFTER_TUNE_MS = 500;
 constexpr int PLAY_STATION_ACQUIRE_POLLS = 10;
 constexpr uint32_t PLAY_STATION_POLL_WAIT_MS = 200;
 
-constexpr uint8_t PLAY_STATION_DATA_SERVICE = 1;
-
 } // namespace
 
 int play_station(uint8_t *last_index, uint8_t ensemble_index, uint8_t service_index,
@@ -83,7 +81,7 @@ int play_station(uint8_t *last_index, uint8_t ensemble_index, uint8_t service_in
     Si468x_get_digital_service(ensemble, service_index, &service);
     Si468x_get_digital_service_component(&service, 0, &component);
 
-    if (service.pd_flag == PLAY_STATION_DATA_SERVICE) {
+    if (service.pd_flag == SI468X_PD_DATA) {
         play_station_label_line(NO_AUDIO_LINE, NO_AUDIO_BLANKS, &service);
         return -1;
     }

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "Chip.h"
+#include "Si468x_commands.h"
 
 namespace bench {
 
@@ -13,11 +14,9 @@ namespace {
 
 // Clear-to-send: at most 50 status reads, the wait after read i is
 // i x 1000 + 50 microseconds.
-constexpr uint32_t CTS_POLLS = 50;
 constexpr uint64_t cts_wait_ns(uint32_t i) {
-    return (uint64_t{i} * 1000 + 50) * 1000;
+    return (uint64_t{i} * CTS_POLL_WAIT_STEP_US + CTS_POLL_WAIT_FIRST_US) * 1000;
 }
-constexpr uint32_t STATUS_READ_BYTES = 7;
 
 // The reset pulse: line low for 200 ms, then 50 ms for the chip to wake.
 constexpr uint32_t RESET_LOW_MS = 200;
@@ -25,13 +24,9 @@ constexpr uint32_t RESET_WAKE_MS = 50;
 constexpr uint32_t PATCH_TO_FIRMWARE_MS = 50;
 constexpr uint32_t FIRMWARE_TO_BOOT_MS = 100;
 
-constexpr uint32_t HOST_LOAD_HEADER = 4;
-constexpr uint32_t HOST_LOAD_CHUNK = 4092;
 constexpr uint32_t ROM_PATCH_BYTES = 5796;
 constexpr uint32_t DAB_IMAGE_BYTES = 496940;
 
-constexpr uint32_t TUNE_POLLS = 100;
-constexpr uint32_t TUNE_POLL_MS = 100;
 constexpr uint32_t EVENT_POLLS = 50;
 constexpr uint32_t EVENT_POLL_MS = 200;
 constexpr uint32_t ENSEMBLE_PAUSE_MS = 1000;
@@ -45,26 +40,11 @@ constexpr uint32_t PLAY_SETTLE_MS = 200;
 constexpr uint32_t MAX_STATIONS_PROPERTIES = 8;
 constexpr uint32_t OUTPUT_PROPERTIES = 2;
 // What the scan judges a channel by.
-constexpr uint8_t VALID_RSSI_THRESHOLD = 12; // property 0xB201 as the scan sets it
+constexpr uint8_t VALID_RSSI_THRESHOLD = 12; // DAB_VALID_RSSI_THRESHOLD as the scan sets it
 constexpr uint8_t MIN_FIC_QUALITY = 30;
 
-// Opcodes and their command and reply lengths, filler byte included.
-constexpr uint8_t POWER_UP = 0x01;
-constexpr uint8_t HOST_LOAD = 0x04;
-constexpr uint8_t LOAD_INIT = 0x06;
-constexpr uint8_t BOOT = 0x07;
-constexpr uint8_t GET_PART_INFO = 0x08;
-constexpr uint8_t GET_SYS_STATE = 0x09;
-constexpr uint8_t GET_FUNC_INFO = 0x12;
-constexpr uint8_t SET_PROPERTY = 0x13;
-constexpr uint8_t GET_PROPERTY = 0x14;
-constexpr uint8_t GET_DIGITAL_SERVICE_LIST = 0x80;
-constexpr uint8_t START_DIGITAL_SERVICE = 0x81;
-constexpr uint8_t DAB_TUNE_FREQ = 0xB0;
-constexpr uint8_t DAB_DIGRAD_STATUS = 0xB2;
-constexpr uint8_t DAB_GET_EVENT_STATUS = 0xB3;
-constexpr uint8_t DAB_GET_FREQ_LIST = 0xB9;
-constexpr uint8_t DAB_GET_TIME = 0xBC;
+// Commands without arguments: the opcode and one zero byte.
+constexpr uint32_t BARE_COMMAND_LENGTH = 2;
 
 // The receiver's commands (those of the DAB image) answer at once on the model;
 // the chip core's own have the busy times of its table.
@@ -128,10 +108,10 @@ uint64_t Reference::exchange(uint8_t opcode, uint32_t command_bytes, uint32_t re
 void Reference::await_cts(uint64_t cts_at_ns) {
     const uint64_t begin = now_ns_;
     uint64_t waited = 0;
-    for (uint32_t i = 0; i < CTS_POLLS; ++i) {
+    for (uint32_t i = 0; i < CTS_POLL_COUNT; ++i) {
         // The chip latches its status as the read's opcode byte comes in.
         const bool cts = now_ns_ + BYTE_NS >= cts_at_ns;
-        frame(STATUS_READ_BYTES);
+        frame(CTS_POLL_LENGTH);
         if (cts) {
             break;
         }
@@ -142,15 +122,15 @@ void Reference::await_cts(uint64_t cts_at_ns) {
 }
 
 uint64_t Reference::status_read() {
-    frame(STATUS_READ_BYTES);
+    frame(CTS_POLL_LENGTH);
     return now_ns_;
 }
 
 // ---- commands -----------------------------------------------------------------------
 
 void Reference::set_property() {
-    exchange(SET_PROPERTY, 6, 0);
-    exchange(GET_PROPERTY, 4, 7); // the read-back
+    exchange(SET_PROPERTY, SET_PROPERTY_LENGTH, 0);
+    exchange(GET_PROPERTY, GET_PROPERTY_LENGTH, GET_PROPERTY_REPLY_LENGTH); // the read-back
 }
 
 void Reference::set_properties_max_stations() {
@@ -167,15 +147,15 @@ void Reference::set_properties_output() {
 
 void Reference::upload(uint32_t image_bytes) {
     for (uint32_t sent = 0; sent < image_bytes;) {
-        const uint32_t chunk = std::min(HOST_LOAD_CHUNK, image_bytes - sent);
-        exchange(HOST_LOAD, HOST_LOAD_HEADER + chunk, 0);
+        const uint32_t chunk = std::min<uint32_t>(HOST_LOAD_CHUNK, image_bytes - sent);
+        exchange(HOST_LOAD, HOST_LOAD_HEADER_LENGTH + chunk, 0);
         sent += chunk;
     }
 }
 
 void Reference::tune(bool acquires) {
     // The receiver's phases count from the command's arrival.
-    const uint64_t command_end = exchange(DAB_TUNE_FREQ, 6, 0);
+    const uint64_t command_end = exchange(DAB_TUNE_FREQ, DAB_TUNE_FREQ_LENGTH, 0);
     stc_at_ns_ = command_end + timing_.tune_ns;
     acquired_at_ns_.reset();
     list_at_ns_.reset();
@@ -186,19 +166,20 @@ void Reference::tune(bool acquires) {
 
     const uint64_t begin = now_ns_;
     uint64_t waited = 0;
-    for (uint32_t poll = 0; poll < TUNE_POLLS; ++poll) {
+    for (uint32_t poll = 0; poll < TUNE_POLL_COUNT; ++poll) {
         // STCINT is a live bit: the read sees it when its frame ends after it.
         if (status_read() >= stc_at_ns_) {
             break;
         }
-        now_ns_ += uint64_t{TUNE_POLL_MS} * 1'000'000;
-        waited += uint64_t{TUNE_POLL_MS} * 1'000'000;
+        now_ns_ += uint64_t{TUNE_POLL_WAIT_MS} * 1'000'000;
+        waited += uint64_t{TUNE_POLL_WAIT_MS} * 1'000'000;
     }
     attribute_waits(begin, stc_at_ns_, waited);
 }
 
 bool Reference::digrad_shows_acquired() {
-    const uint64_t command_end = exchange(DAB_DIGRAD_STATUS, 2, 24);
+    const uint64_t command_end =
+        exchange(DAB_DIGRAD_STATUS, BARE_COMMAND_LENGTH, DAB_DIGRAD_STATUS_REPLY_LENGTH);
     return acquired_at_ns_ && *acquired_at_ns_ <= command_end;
 }
 
@@ -208,7 +189,8 @@ bool Reference::await_service_list() {
     bool version_remembered = false;
     bool stable = false;
     for (uint32_t poll = 0; poll < EVENT_POLLS && !stable; ++poll) {
-        const uint64_t command_end = exchange(DAB_GET_EVENT_STATUS, 2, 9);
+        const uint64_t command_end =
+            exchange(DAB_GET_EVENT_STATUS, BARE_COMMAND_LENGTH, DAB_GET_EVENT_STATUS_REPLY_LENGTH);
         const bool available = list_at_ns_ && *list_at_ns_ <= command_end;
         // One poll announces the list and its version, a later one finds the
         // same version again.
@@ -234,34 +216,34 @@ void Reference::running_chip_test_fails() {
 
 void Reference::take_over_running_chip() {
     status_read();
-    exchange(GET_PROPERTY, 4, 7); // the volume
+    exchange(GET_PROPERTY, GET_PROPERTY_LENGTH, GET_PROPERTY_REPLY_LENGTH); // the volume
 }
 
 void Reference::bringup_full() {
     fixed_wait_ms(RESET_LOW_MS);
     fixed_wait_ms(RESET_WAKE_MS);
     status_read(); // the chip answers after the reset
-    exchange(POWER_UP, 16, 5);
-    exchange(GET_PART_INFO, 2, 24);
-    exchange(GET_SYS_STATE, 2, 7);
-    exchange(LOAD_INIT, 2, 0);
+    exchange(POWER_UP, POWER_UP_LENGTH, POWER_UP_REPLY_LENGTH);
+    exchange(GET_PART_INFO, BARE_COMMAND_LENGTH, GET_PART_INFO_REPLY_LENGTH);
+    exchange(GET_SYS_STATE, BARE_COMMAND_LENGTH, GET_SYS_STATE_REPLY_LENGTH);
+    exchange(LOAD_INIT, LOAD_INIT_LENGTH, 0);
     upload(ROM_PATCH_BYTES);
     fixed_wait_ms(PATCH_TO_FIRMWARE_MS);
-    exchange(LOAD_INIT, 2, 0);
+    exchange(LOAD_INIT, LOAD_INIT_LENGTH, 0);
     upload(DAB_IMAGE_BYTES);
     fixed_wait_ms(FIRMWARE_TO_BOOT_MS);
-    exchange(BOOT, 2, 5);
-    exchange(GET_PART_INFO, 2, 24);
-    exchange(GET_SYS_STATE, 2, 7);
-    exchange(GET_FUNC_INFO, 2, 13);
+    exchange(BOOT, BOOT_LENGTH, BOOT_REPLY_LENGTH);
+    exchange(GET_PART_INFO, BARE_COMMAND_LENGTH, GET_PART_INFO_REPLY_LENGTH);
+    exchange(GET_SYS_STATE, BARE_COMMAND_LENGTH, GET_SYS_STATE_REPLY_LENGTH);
+    exchange(GET_FUNC_INFO, BARE_COMMAND_LENGTH, GET_FUNC_INFO_REPLY_LENGTH);
     set_properties_max_stations();
     set_properties_output();
 }
 
 void Reference::scan_band(const sim::Band &band) {
     const auto count = static_cast<uint32_t>(band.frequencies.size());
-    exchange(DAB_GET_FREQ_LIST, 2, 6);
-    exchange(DAB_GET_FREQ_LIST, 2, 4 * count + 9);
+    exchange(DAB_GET_FREQ_LIST, BARE_COMMAND_LENGTH, DAB_GET_FREQ_LIST_COUNT_REPLY_LENGTH);
+    exchange(DAB_GET_FREQ_LIST, BARE_COMMAND_LENGTH, 4 * count + FREQ_LIST_FIRST);
     full_scan(band);
 }
 
@@ -275,11 +257,12 @@ void Reference::full_scan(const sim::Band &band) {
         if (!accepted || !await_service_list()) {
             continue;
         }
-        const auto size = static_cast<uint32_t>(6 + sim::service_list_records(*ensemble).size());
-        exchange(GET_DIGITAL_SERVICE_LIST, 2, 7);
-        exchange(GET_DIGITAL_SERVICE_LIST, 2, size + 7);
+        const auto size = static_cast<uint32_t>(SERVICE_LIST_HEADER +
+                                                sim::service_list_records(*ensemble).size());
+        exchange(GET_DIGITAL_SERVICE_LIST, BARE_COMMAND_LENGTH, SERVICE_LIST_SIZE_REPLY_LENGTH);
+        exchange(GET_DIGITAL_SERVICE_LIST, BARE_COMMAND_LENGTH, size + SERVICE_LIST_SIZE_OFFSET);
         fixed_wait_ms(ENSEMBLE_PAUSE_MS);
-        exchange(DAB_GET_TIME, 2, 12);
+        exchange(DAB_GET_TIME, BARE_COMMAND_LENGTH, DAB_GET_TIME_REPLY_LENGTH);
     }
 }
 
@@ -305,7 +288,7 @@ void Reference::play_station(bool retune, bool acquires) {
         return;
     }
     fixed_wait_ms(PLAY_SETTLE_MS);
-    exchange(START_DIGITAL_SERVICE, 12, 0);
+    exchange(START_DIGITAL_SERVICE, DIGITAL_SERVICE_LENGTH, 0);
 }
 
 } // namespace bench

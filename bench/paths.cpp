@@ -45,10 +45,6 @@ void fresh_board() {
     sim::set_pi_model(bench_model);
 }
 
-constexpr uint8_t HOST_LOAD = 0x04;
-constexpr uint8_t LOAD_INIT = 0x06;
-constexpr uint8_t BOOT = 0x07;
-
 // The radio's console output goes nowhere while a path runs; the table is
 // printed afterwards.
 class QuietStdout {

@@ -10,19 +10,12 @@
 
 #include "Band.h"
 #include "Bench.h"
+#include "Si468x_commands.h"
 #include "SimBoard.h"
 
 namespace bench {
 
 namespace {
-
-constexpr uint8_t LOAD_INIT = 0x06;
-constexpr uint8_t BOOT = 0x07;
-constexpr uint8_t GET_PART_INFO = 0x08;
-constexpr uint8_t SET_PROPERTY = 0x13;
-constexpr uint8_t DAB_TUNE_FREQ = 0xB0;
-constexpr uint8_t DAB_GET_FREQ_LIST = 0xB9;
-constexpr uint16_t VOLUME_PROPERTY = 0x0300;
 
 // Band III channel names in the order of the 41 centre frequencies.
 constexpr std::string_view BAND_III_CHANNELS[] = {
@@ -126,7 +119,7 @@ public:
             break;
         case SET_PROPERTY:
             if (phase_ == Phase::Frequency && frame.out.size() >= 4 &&
-                (frame.out[2] | frame.out[3] << 8) == VOLUME_PROPERTY) {
+                (frame.out[2] | frame.out[3] << 8) == AUDIO_ANALOG_VOLUME) {
                 open(Phase::Volume, "station list saved, volume");
             }
             break;

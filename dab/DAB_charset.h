@@ -8,6 +8,8 @@
 #include <array>
 #include <cstdint>
 
+#include "Si468x.h"
+
 // Character sets a label can be sent in (the service's SI charset, a
 // component's charset id); every other value is read as EBU Latin.
 constexpr uint8_t DAB_CHARSET_EBU_LATIN = 0;
@@ -15,9 +17,9 @@ constexpr uint8_t DAB_CHARSET_UCS2 = 6;
 constexpr uint8_t DAB_CHARSET_UTF8 = 15;
 
 // A label field: 16 bytes, blank padded or ended by zero bytes.
-constexpr uint8_t DAB_LABEL_BYTES = 16;
+constexpr uint8_t DAB_LABEL_BYTES = SI468X_LABEL_LENGTH;
 // The most characters a label field can hold (one byte each in EBU Latin).
-constexpr uint8_t DAB_LABEL_CHARS = 16;
+constexpr uint8_t DAB_LABEL_CHARS = DAB_LABEL_BYTES;
 
 constexpr char32_t DAB_REPLACEMENT_CHARACTER = 0xFFFD;
 

@@ -18,7 +18,7 @@ int16_t DAB_save_component_data(const Si468x_ComponentInfo *info, const char *pa
     std::fprintf(file, "Global ID: %u\n", info->global_id);
     std::fprintf(file, "Language: %u\n", info->language);
     std::fprintf(file, "Charset ID: %u\n", info->charset_id);
-    std::fprintf(file, "Label: %.16s\n", info->label);
+    std::fprintf(file, "Label: %.*s\n", static_cast<int>(SI468X_LABEL_LENGTH), info->label);
     std::fprintf(file, "Char abbrev: %u\n", info->char_abbrev);
     std::fprintf(file, "Number user application types: %u\n", info->num_ua);
     std::fprintf(file, "Length of UATYPE,... fields: %u\n", info->ua_length);

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "DABUtils.h"
+#include "Si468x_commands.h"
 
 namespace {
 
@@ -15,23 +16,20 @@ struct PropertySetting {
 // when the chip reports a tuned ensemble as valid and acquired; the band scan's
 // acceptance test rests on that report.
 constexpr std::array<PropertySetting, 8> reception_settings{{
-    {0x1710, 0},    // DAB front-end varactor slope
-    {0x1711, 0},    // DAB front-end varactor intercept
-    {0x1712, 1},    // DAB front-end configuration
-    {0xB201, 12},   // level above which the received signal counts as valid
-    {0xB200, 63},   // ms allowed for the signal-level validation
-    {0xB202, 2000}, // ms allowed for ensemble acquisition
-    {0xB203, 2000}, // ms allowed for synchronisation
-    {0xB204, 2000}, // ms allowed for DAB detection
+    {DAB_TUNE_FE_VARM, 0},          // front-end varactor slope
+    {DAB_TUNE_FE_VARB, 0},          // front-end varactor intercept
+    {DAB_TUNE_FE_CFG, 1},           // front-end configuration
+    {DAB_VALID_RSSI_THRESHOLD, 12}, // level above which the signal counts as valid
+    {DAB_VALID_RSSI_TIME, 63},      // ms allowed for the signal-level validation
+    {DAB_VALID_ACQ_TIME, 2000},     // ms allowed for ensemble acquisition
+    {DAB_VALID_SYNC_TIME, 2000},    // ms allowed for synchronisation
+    {DAB_VALID_DETECT_TIME, 2000},  // ms allowed for DAB detection
 }};
 
 constexpr std::array<PropertySetting, 2> output_settings{{
-    {0x0800, 3},      // pin configuration: the audio outputs enabled
-    {0x0202, 0x1800}, // digital audio output format
+    {PIN_CONFIG_ENABLE, 3},             // the audio outputs enabled
+    {DIGITAL_IO_OUTPUT_FORMAT, 0x1800}, // digital audio output format
 }};
-
-constexpr uint16_t PROP_AUDIO_ANALOG_VOLUME = 0x0300;
-constexpr uint8_t DAB_MAX_VOLUME = 63;
 
 // Writes the settings in order with one record refilled for each; the first
 // that fails stops the rest, reported at base + 100 x its position.
@@ -60,9 +58,9 @@ int16_t DAB_set_properties_output(void) {
 }
 
 int16_t DAB_set_properties_volume(uint8_t volume) {
-    if (volume > DAB_MAX_VOLUME) {
-        volume = DAB_MAX_VOLUME;
+    if (volume > AUDIO_ANALOG_VOLUME_MAX) {
+        volume = AUDIO_ANALOG_VOLUME_MAX;
     }
-    const std::array<PropertySetting, 1> setting{{{PROP_AUDIO_ANALOG_VOLUME, volume}}};
+    const std::array<PropertySetting, 1> setting{{{AUDIO_ANALOG_VOLUME, volume}}};
     return DAB_set_properties(setting, 3);
 }

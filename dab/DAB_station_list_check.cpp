@@ -12,16 +12,14 @@
 #include <cstring>
 
 #include "DAB_station_list_check.h"
+#include "Si468x_commands.h"
 
 namespace {
 
 // The longest line the writer writes is the date line with six ten-digit
 // numbers: 38 + 60 + 5 characters.
 constexpr std::size_t DAB_CHECK_LINE_ROOM = 128;
-constexpr std::size_t DAB_LABEL_LENGTH = 16;
 constexpr uint32_t DAB_ANY = 0xFFFFFFFFu;
-constexpr uint16_t DAB_SERVICE_HEADER_SIZE = 24;
-constexpr uint16_t DAB_COMPONENT_SIZE = 4;
 
 struct DAB_ListChecker {
     FILE *file;
@@ -155,7 +153,7 @@ bool DAB_label_line(DAB_ListChecker *checker) {
     const char *at = checker->text;
     const char *end = checker->text + checker->length;
     if (!DAB_take_text(&at, end, "Label ") ||
-        static_cast<std::size_t>(end - at) > DAB_LABEL_LENGTH) {
+        static_cast<std::size_t>(end - at) > DAB_LABEL_BYTES) {
         return DAB_fault(checker, DAB_LIST_BAD_LINE, checker->line);
     }
     for (; at < end; ++at) {
@@ -175,7 +173,7 @@ bool DAB_check_component(DAB_ListChecker *checker, uint32_t index) {
            DAB_number_line(checker, "SCId ", DAB_ANY) &&
            DAB_number_line(checker, "DG_flag ", DAB_ANY) &&
            DAB_number_line(checker, "CA_flag ", 1) && DAB_number_line(checker, "ps ", 1) &&
-           DAB_number_line(checker, "ASCTyDSCTy ", 0x3F) &&
+           DAB_number_line(checker, "ASCTyDSCTy ", COMPONENT_ASCTY_DSCTY_MASK) &&
            DAB_number_line(checker, "muA_info_valid ", 1);
 }
 
@@ -189,19 +187,21 @@ bool DAB_check_service(DAB_ListChecker *checker, uint32_t index, uint32_t *posit
         DAB_number_line(checker, "Srv ref. ", DAB_ANY) &&
         DAB_number_line(checker, "Country ID ", DAB_ANY) &&
         DAB_number_line(checker, "ECC. ", DAB_ANY) && DAB_number_line(checker, "PD Flag ", 1) &&
-        DAB_number_line(checker, "PTY ", 0x1F) &&
+        DAB_number_line(checker, "PTY ", SERVICE_PTY_MASK) &&
         DAB_number_line(checker, "SRV linking info flag ", 1) &&
         DAB_number_line(checker, "number components ", SI468X_MAX_COMPONENTS, &components);
     if (!head) {
         return false;
     }
     // A service that does not fit its ensemble's bytes cannot be stored.
-    *position += DAB_SERVICE_HEADER_SIZE + DAB_COMPONENT_SIZE * components;
+    *position += SI468X_SERVICE_HEADER_LENGTH + SI468X_COMPONENT_LENGTH * components;
     if (*position > SI468X_SERVICE_DATA_SIZE) {
         return DAB_fault(checker, DAB_LIST_OUT_OF_RANGE, checker->line);
     }
-    if (!DAB_number_line(checker, "CA ID ", 0x07) || !DAB_number_line(checker, "local ", 1) ||
-        !DAB_number_line(checker, "SI charset ", 0x0F) || !DAB_label_line(checker)) {
+    if (!DAB_number_line(checker, "CA ID ", SERVICE_CA_ID_MASK) ||
+        !DAB_number_line(checker, "local ", 1) ||
+        !DAB_number_line(checker, "SI charset ", SERVICE_SI_CHARSET_MASK) ||
+        !DAB_label_line(checker)) {
         return false;
     }
     for (uint32_t c = 0; c < components; ++c) {
@@ -238,7 +238,7 @@ bool DAB_check_lines(DAB_ListChecker *checker) {
                     "Automatically generated and machine read file, do not change!") != 0) {
         return DAB_fault(checker, DAB_LIST_BAD_LINE, checker->line);
     }
-    if (!DAB_number_line(checker, "Volume: ", 63) || !DAB_date_line(checker) ||
+    if (!DAB_number_line(checker, "Volume: ", AUDIO_ANALOG_VOLUME_MAX) || !DAB_date_line(checker) ||
         !DAB_number_line(checker, "Num. Ensembles: ", DAB_MAX_ENSEMBLES, &ensembles)) {
         return false;
     }

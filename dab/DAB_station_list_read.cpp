@@ -33,25 +33,12 @@
 
 #include "DABUtils.h"
 #include "DAB_station_list_check.h"
+#include "Si468x_commands.h"
 
 namespace {
 
-constexpr std::size_t DAB_LABEL_LENGTH = 16;
 constexpr std::size_t DAB_LABEL_LINE_LENGTH = 29;
-constexpr uint16_t DAB_SERVICE_HEADER_SIZE = 24;
-constexpr uint16_t DAB_COMPONENT_SIZE = 4;
-constexpr uint16_t DAB_SERVICE_RECORD_ROOM =
-    DAB_SERVICE_HEADER_SIZE + SI468X_MAX_COMPONENTS * DAB_COMPONENT_SIZE;
 
-// Raw service bytes that the file restores (Si468x_ServiceList layout).
-constexpr std::size_t RAW_SERVICE_FLAGS = 4;   // P/D flag, PTY, linking info
-constexpr std::size_t RAW_COMPONENT_FLAGS = 5; // number of components, CA id, local
-constexpr std::size_t RAW_SI_CHARSET = 6;      // byte 7 is not in the file
-constexpr std::size_t RAW_LABEL = 8;
-constexpr std::size_t RAW_COMPONENT_TYPE = 2; // CA flag, ps, ASCTy/DSCTy
-constexpr std::size_t RAW_COMPONENT_INFO = 3; // muA_info_valid
-
-constexpr unsigned DAB_MAX_VOLUME = 63;
 // Room for the volume's digits and sign; more digits than this are out of
 // range however they go on.
 constexpr std::size_t DAB_VOLUME_TOKEN = 40;
@@ -89,7 +76,7 @@ uint8_t DAB_low_byte(unsigned value) {
 // The label line is taken whole, so that a label of blanks cannot make the
 // match run on into the next line and an overlong line cannot leave its rest
 // to be read as the following fields.
-void DAB_read_label(DAB_ListReader *reader, uint8_t raw_label[DAB_LABEL_LENGTH]) {
+void DAB_read_label(DAB_ListReader *reader, char raw_label[DAB_LABEL_BYTES]) {
     char line[DAB_LABEL_LINE_LENGTH + 1] = {};
     std::size_t length = 0;
     for (int c = std::getc(reader->file); c != EOF && c != '\n'; c = std::getc(reader->file)) {
@@ -98,62 +85,56 @@ void DAB_read_label(DAB_ListReader *reader, uint8_t raw_label[DAB_LABEL_LENGTH])
         }
     }
     // What the line does not supply stays zero.
-    char label[DAB_LABEL_LENGTH + 1] = {};
+    char label[DAB_LABEL_BYTES + 1] = {};
+    static_assert(DAB_LABEL_BYTES == 16, "the field width of the label's format");
     const int matched = std::sscanf(line, "Label %16[^\n]", label);
     static_cast<void>(matched);
-    std::memcpy(raw_label, label, DAB_LABEL_LENGTH);
+    std::memcpy(raw_label, label, DAB_LABEL_BYTES);
 }
 
-void DAB_read_component(DAB_ListReader *reader, uint8_t raw[DAB_COMPONENT_SIZE]) {
+// The fields that the raw component record keeps; SubChId, TMID, FIDCId,
+// SCId and DG_flag are all bits of the component id and are skipped.
+void DAB_read_component(DAB_ListReader *reader, Si468x_Component *component) {
     DAB_skip_line(reader, "Comp No. %*u\n");
-    const unsigned comp_id = DAB_read_number(reader, "Comp ID %u\n");
-    raw[0] = DAB_low_byte(comp_id);
-    raw[1] = DAB_low_byte(comp_id >> 8);
+    component->comp_id = DAB_read_number(reader, "Comp ID %u\n");
     DAB_read_number(reader, "SubChId %u\n");
     DAB_read_number(reader, "tmid %u\n");
     DAB_read_number(reader, "FIDCId %u\n");
     DAB_read_number(reader, "SCId %u\n");
     DAB_read_number(reader, "DG_flag %u\n");
-    raw[RAW_COMPONENT_TYPE] = DAB_low_byte(DAB_read_number(reader, "CA_flag %u\n"));
-    raw[RAW_COMPONENT_TYPE] |= DAB_low_byte(DAB_read_number(reader, "ps %u\n") << 1);
-    raw[RAW_COMPONENT_TYPE] |= DAB_low_byte(DAB_read_number(reader, "ASCTyDSCTy %u\n") << 2);
-    raw[RAW_COMPONENT_INFO] = DAB_low_byte(DAB_read_number(reader, "muA_info_valid %u\n"));
+    component->ca_flag = DAB_low_byte(DAB_read_number(reader, "CA_flag %u\n"));
+    component->ps = DAB_low_byte(DAB_read_number(reader, "ps %u\n"));
+    component->ascty_dscty = DAB_low_byte(DAB_read_number(reader, "ASCTyDSCTy %u\n"));
+    component->mua_info_valid = DAB_low_byte(DAB_read_number(reader, "muA_info_valid %u\n"));
 }
 
-// Reads one service group into `raw` (room for the largest service record)
-// and returns its size in bytes, or 0 when it claims more components than a
+// Reads one service group into `service`, with its components packed into
+// component_data. Returns false when it claims more components than a
 // service can have (its groups are read all the same).
-uint16_t DAB_read_service(DAB_ListReader *reader, uint8_t raw[DAB_SERVICE_RECORD_ROOM]) {
+bool DAB_read_service(DAB_ListReader *reader, Si468x_Service *service) {
     DAB_skip_line(reader, "Service No. %*u\n");
-    const unsigned service_id = DAB_read_number(reader, "Service ID. %u\n");
-    for (std::size_t k = 0; k < 4; ++k) {
-        raw[k] = DAB_low_byte(service_id >> (8 * k));
-    }
+    // Reference, country id and ECC are bits of the service id.
+    service->service_id = DAB_read_number(reader, "Service ID. %u\n");
     DAB_read_number(reader, "Srv ref. %u\n");
     DAB_read_number(reader, "Country ID %u\n");
     DAB_read_number(reader, "ECC. %u\n");
-    raw[RAW_SERVICE_FLAGS] = DAB_low_byte(DAB_read_number(reader, "PD Flag %u\n"));
-    raw[RAW_SERVICE_FLAGS] |= DAB_low_byte(DAB_read_number(reader, "PTY %u\n") << 1);
-    raw[RAW_SERVICE_FLAGS] |=
-        DAB_low_byte(DAB_read_number(reader, "SRV linking info flag %u\n") << 6);
-    const uint8_t num_components = DAB_low_byte(DAB_read_number(reader, "number components %u\n"));
-    raw[RAW_COMPONENT_FLAGS] = num_components;
-    raw[RAW_COMPONENT_FLAGS] |= DAB_low_byte(DAB_read_number(reader, "CA ID %u\n") << 4);
-    raw[RAW_COMPONENT_FLAGS] |= DAB_low_byte(DAB_read_number(reader, "local %u\n") << 7);
-    raw[RAW_SI_CHARSET] = DAB_low_byte(DAB_read_number(reader, "SI charset %u\n"));
-    DAB_read_label(reader, &raw[RAW_LABEL]);
+    service->pd_flag = DAB_low_byte(DAB_read_number(reader, "PD Flag %u\n"));
+    service->pty = DAB_low_byte(DAB_read_number(reader, "PTY %u\n"));
+    service->linking_info = DAB_low_byte(DAB_read_number(reader, "SRV linking info flag %u\n"));
+    service->num_components = DAB_low_byte(DAB_read_number(reader, "number components %u\n"));
+    service->ca_id = DAB_low_byte(DAB_read_number(reader, "CA ID %u\n"));
+    service->local = DAB_low_byte(DAB_read_number(reader, "local %u\n"));
+    service->si_charset = DAB_low_byte(DAB_read_number(reader, "SI charset %u\n"));
+    DAB_read_label(reader, service->label);
 
-    uint8_t dropped[DAB_COMPONENT_SIZE];
-    for (unsigned c = 0; c < num_components && !DAB_at_end(reader); ++c) {
-        uint8_t *component = c < SI468X_MAX_COMPONENTS
-                                 ? &raw[DAB_SERVICE_HEADER_SIZE + DAB_COMPONENT_SIZE * c]
-                                 : dropped;
-        DAB_read_component(reader, component);
+    for (unsigned c = 0; c < service->num_components && !DAB_at_end(reader); ++c) {
+        Si468x_Component component{};
+        DAB_read_component(reader, &component);
+        if (c < SI468X_MAX_COMPONENTS) {
+            Si468x_encode_digital_service_component(&component, static_cast<uint8_t>(c), service);
+        }
     }
-    if (num_components > SI468X_MAX_COMPONENTS) {
-        return 0;
-    }
-    return static_cast<uint16_t>(DAB_SERVICE_HEADER_SIZE + DAB_COMPONENT_SIZE * num_components);
+    return service->num_components <= SI468X_MAX_COMPONENTS;
 }
 
 void DAB_read_ensemble(DAB_ListReader *reader, DAB_Ensemble *ensemble) {
@@ -163,25 +144,24 @@ void DAB_read_ensemble(DAB_ListReader *reader, DAB_Ensemble *ensemble) {
     ensemble->freq_index = DAB_low_byte(DAB_read_number(reader, "Freq. Index: %u\n"));
     const uint8_t num_services = DAB_low_byte(DAB_read_number(reader, "Num services: %u\n"));
 
-    uint16_t position = 0;
-    uint8_t stored = 0;
+    // The encoder appends each stored service and counts it; byte 7 of each
+    // record is not in the file, and the entry keeps what it held there.
+    ensemble->num_services = 0;
+    ensemble->data_length = 0;
     bool full = false;
     for (unsigned s = 0; s < num_services && !DAB_at_end(reader); ++s) {
-        uint8_t raw[DAB_SERVICE_RECORD_ROOM] = {};
-        const uint16_t size = DAB_read_service(reader, raw);
-        if (full || size == 0 || position + size > SI468X_SERVICE_DATA_SIZE) {
+        Si468x_Service service{};
+        const bool whole = DAB_read_service(reader, &service);
+        const unsigned size =
+            SI468X_SERVICE_HEADER_LENGTH +
+            SI468X_COMPONENT_LENGTH * static_cast<unsigned>(service.num_components);
+        if (full || !whole || ensemble->data_length + size > SI468X_SERVICE_DATA_SIZE) {
             full = true;
             continue;
         }
-        // Byte 7 is not in the file: the entry keeps what it held there.
-        uint8_t *record = &ensemble->service_data[position];
-        std::memcpy(record, raw, RAW_SI_CHARSET + 1);
-        std::memcpy(record + RAW_LABEL, raw + RAW_LABEL, size - RAW_LABEL);
-        position = static_cast<uint16_t>(position + size);
-        ++stored;
+        // Cannot fail: the size is checked above and the count stays below 256.
+        Si468x_encode_digital_service(&service, ensemble);
     }
-    ensemble->num_services = stored;
-    ensemble->data_length = position;
 }
 
 // The volume line: a sign and digits, taken as the nearest volume of 0-63.
@@ -201,8 +181,8 @@ void DAB_read_volume(DAB_ListReader *reader, uint8_t *volume) {
     unsigned value = 0;
     for (; *digits >= '0' && *digits <= '9'; ++digits) {
         value = value * 10 + static_cast<unsigned>(*digits - '0');
-        if (value > DAB_MAX_VOLUME) {
-            value = DAB_MAX_VOLUME;
+        if (value > AUDIO_ANALOG_VOLUME_MAX) {
+            value = AUDIO_ANALOG_VOLUME_MAX;
         }
     }
     if (negative) {

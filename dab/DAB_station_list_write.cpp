@@ -45,16 +45,15 @@ constexpr char DAB_TEMP_ALPHABET[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 // Fresh names tried before giving up: each is one of 62^6.
 constexpr unsigned DAB_TEMP_ATTEMPTS = 100;
-constexpr std::size_t DAB_LABEL_LENGTH = 16;
 constexpr char DAB_LIST_HEADER[] =
     "Automatically generated and machine read file, do not change!\n";
 
 // The label as "%.16s" would write it, with any line feed or carriage return
 // turned into a blank: one raw line end would shift every later line of the
 // file out of step for the reader.
-void DAB_label_text(const char label[DAB_LABEL_LENGTH], char text[DAB_LABEL_LENGTH + 1]) {
+void DAB_label_text(const char label[DAB_LABEL_BYTES], char text[DAB_LABEL_BYTES + 1]) {
     std::size_t n = 0;
-    for (; n < DAB_LABEL_LENGTH && label[n] != '\0'; ++n) {
+    for (; n < DAB_LABEL_BYTES && label[n] != '\0'; ++n) {
         text[n] = (label[n] == '\n' || label[n] == '\r') ? ' ' : label[n];
     }
     text[n] = '\0';
@@ -75,7 +74,7 @@ void DAB_write_component(FILE *file, const Si468x_Component *component, unsigned
 }
 
 void DAB_write_service(FILE *file, const Si468x_Service *service, unsigned index) {
-    char label[DAB_LABEL_LENGTH + 1];
+    char label[DAB_LABEL_BYTES + 1];
     DAB_label_text(service->label, label);
     std::fprintf(file, "Service No. %u\n", index);
     std::fprintf(file, "Service ID. %lu\n", static_cast<unsigned long>(service->service_id));

@@ -83,6 +83,9 @@ struct Si468x_EnsembleTime {
     uint8_t second;
 };
 
+// Service and component labels: 16 bytes as broadcast, not terminated.
+constexpr uint8_t SI468X_LABEL_LENGTH = 16;
+
 constexpr uint16_t SI468X_SERVICE_DATA_SIZE = 2048;
 
 // One ensemble's service list as the chip sends it: header fields and the raw
@@ -96,6 +99,14 @@ struct Si468x_ServiceList {
 };
 
 constexpr uint8_t SI468X_MAX_COMPONENTS = 15;
+// Values of pd_flag, which START_DIGITAL_SERVICE also takes as its service
+// type.
+constexpr uint8_t SI468X_PD_AUDIO = 0;
+constexpr uint8_t SI468X_PD_DATA = 1;
+// Raw service record: a fixed header (id, flags, charset, label), then one
+// fixed-size record per component.
+constexpr uint16_t SI468X_SERVICE_HEADER_LENGTH = 24;
+constexpr uint16_t SI468X_COMPONENT_LENGTH = 4;
 
 struct Si468x_Service {
     uint32_t service_id;
@@ -109,8 +120,8 @@ struct Si468x_Service {
     uint8_t ca_id;
     uint8_t local;
     uint8_t si_charset;
-    char label[16];
-    uint8_t component_data[SI468X_MAX_COMPONENTS * 4];
+    char label[SI468X_LABEL_LENGTH];
+    uint8_t component_data[SI468X_MAX_COMPONENTS * SI468X_COMPONENT_LENGTH];
 };
 
 struct Si468x_Component {
@@ -130,7 +141,7 @@ struct Si468x_ComponentInfo {
     uint8_t global_id;
     uint8_t language;
     uint8_t charset_id;
-    char label[16];
+    char label[SI468X_LABEL_LENGTH];
     uint16_t char_abbrev;
     uint8_t num_ua;
     uint8_t ua_length;
@@ -234,6 +245,21 @@ int16_t Si468x_get_digital_service(const Si468x_ServiceList *list, uint8_t index
 int16_t Si468x_get_digital_service_component(const Si468x_Service *service, uint8_t index,
                                              Si468x_Component *component);
 void Si468x_print_digital_service_list(const Si468x_ServiceList *list);
+
+// The inverse of the two decoders, for lists kept outside the chip (the
+// station list file). Appends the service as one raw record at the end of
+// the list: its header, label and the first num_components raw component
+// records of component_data; data_length and num_services grow with it.
+// Byte 7 of the record, unused, is not written. Fails with -6 for more than
+// SI468X_MAX_COMPONENTS components and with -4 when the record would not
+// fit the list or the list already counts 255 services, leaving the list
+// untouched.
+int16_t Si468x_encode_digital_service(const Si468x_Service *service, Si468x_ServiceList *list);
+// Writes the component as the raw record of the given index (0-14) of the
+// service's component_data; num_components is not changed. The id carries
+// TMID and the fields that depend on it.
+int16_t Si468x_encode_digital_service_component(const Si468x_Component *component, uint8_t index,
+                                                Si468x_Service *service);
 
 // ---------------------------------------------------------------------------
 // Component information and user-application data

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "Si468x.h"
+
 // ---------------------------------------------------------------------------
 // Opcodes
 
@@ -37,6 +39,8 @@ constexpr uint8_t DAB_GET_TIME = 0xBC;
 // Status bytes
 
 constexpr uint16_t STATUS0 = 1; // reply positions
+constexpr uint16_t STATUS1 = 2;
+constexpr uint16_t STATUS2 = 3;
 constexpr uint16_t STATUS3 = 4;
 constexpr uint16_t STATUS_LENGTH = 5; // filler byte and STATUS0..STATUS3
 
@@ -44,12 +48,20 @@ constexpr uint8_t CTS = 0x80;     // STATUS0: command done, reply ready
 constexpr uint8_t ERR_CMD = 0x40; // STATUS0: command rejected
 constexpr uint8_t STCINT = 0x01;  // STATUS0: tune complete
 
-// STATUS3 as a whole byte: PUP_STATE in bits 7:6 and no error bit.
-constexpr uint8_t PUP_STATE_BOOTLOADER = 0x80;
-constexpr uint8_t PUP_STATE_APPLICATION = 0xC0;
-// STATUS3: REPOFERR | CMDOFERR | ARBERR.
-constexpr uint8_t REPOFERR_CMDOFERR_ARBERR = 0x0E;
+// STATUS3: PUP_STATE in bits 7:6, then the error bits.
+constexpr uint8_t PUP_STATE_SHIFT = 6;
+constexpr uint8_t PUP_RESET = 0;
+constexpr uint8_t PUP_BOOTLOADER = 2;
+constexpr uint8_t PUP_APPLICATION = 3;
+constexpr uint8_t REPOFERR = 0x08;
+constexpr uint8_t CMDOFERR = 0x04;
+constexpr uint8_t ARBERR = 0x02;
 constexpr uint8_t ERRNR = 0x01;
+constexpr uint8_t REPOFERR_CMDOFERR_ARBERR = REPOFERR | CMDOFERR | ARBERR;
+constexpr uint8_t STATUS3_ERRORS = REPOFERR_CMDOFERR_ARBERR | ERRNR;
+// STATUS3 as a whole byte: a power-up state and no error bit.
+constexpr uint8_t PUP_STATE_BOOTLOADER = PUP_BOOTLOADER << PUP_STATE_SHIFT;   // 0x80
+constexpr uint8_t PUP_STATE_APPLICATION = PUP_APPLICATION << PUP_STATE_SHIFT; // 0xC0
 
 // ---------------------------------------------------------------------------
 // Transport
@@ -103,6 +115,20 @@ constexpr uint16_t GET_PROPERTY_LENGTH = 4;
 constexpr uint16_t GET_PROPERTY_REPLY_LENGTH = 7;
 constexpr uint16_t PROPERTY_VALUE = 5; // 16 bits
 constexpr uint8_t GET_PROPERTY_COUNT = 1;
+
+// Property ids the radio sets or reads.
+constexpr uint16_t DIGITAL_IO_OUTPUT_FORMAT = 0x0202;
+constexpr uint16_t AUDIO_ANALOG_VOLUME = 0x0300;
+constexpr uint8_t AUDIO_ANALOG_VOLUME_MAX = 63; // its range is 0..63
+constexpr uint16_t PIN_CONFIG_ENABLE = 0x0800;
+constexpr uint16_t DAB_TUNE_FE_VARM = 0x1710;
+constexpr uint16_t DAB_TUNE_FE_VARB = 0x1711;
+constexpr uint16_t DAB_TUNE_FE_CFG = 0x1712;
+constexpr uint16_t DAB_VALID_RSSI_TIME = 0xB200;
+constexpr uint16_t DAB_VALID_RSSI_THRESHOLD = 0xB201;
+constexpr uint16_t DAB_VALID_ACQ_TIME = 0xB202;
+constexpr uint16_t DAB_VALID_SYNC_TIME = 0xB203;
+constexpr uint16_t DAB_VALID_DETECT_TIME = 0xB204;
 
 // ---------------------------------------------------------------------------
 // DAB tuning and reception status
@@ -182,15 +208,36 @@ constexpr uint16_t SERVICE_LIST_SIZE_OFFSET = 7;
 constexpr uint16_t SERVICE_LIST_HEADER = 6;
 
 // Raw service record
-constexpr uint16_t SERVICE_HEADER_LENGTH = 24;
+constexpr uint16_t SERVICE_HEADER_LENGTH = SI468X_SERVICE_HEADER_LENGTH;
 constexpr uint16_t SERVICE_ID = 0; // 32 bits
 constexpr uint16_t SERVICE_INFO1 = 4;
 constexpr uint16_t SERVICE_INFO2 = 5;
 constexpr uint16_t SERVICE_INFO3 = 6;
 constexpr uint16_t SERVICE_LABEL = 8;
-constexpr uint16_t SERVICE_LABEL_LENGTH = 16;
-constexpr uint16_t COMPONENT_LENGTH = 4;
+constexpr uint16_t SERVICE_LABEL_LENGTH = SI468X_LABEL_LENGTH;
+constexpr uint16_t COMPONENT_LENGTH = SI468X_COMPONENT_LENGTH;
+// SERVICE_INFO1: P/D flag in bit 0, PTY in bits 1-5, linking info in bit 6.
+constexpr uint8_t SERVICE_PD_FLAG = 0x01;
+constexpr uint8_t SERVICE_PTY_SHIFT = 1;
+constexpr uint8_t SERVICE_PTY_MASK = 0x1F;
+constexpr uint8_t SERVICE_LINKING_SHIFT = 6;
+// SERVICE_INFO2: number of components in bits 0-3, CA id in 4-6, local in 7.
 constexpr uint8_t NUM_COMP_MASK = 0x0F;
+constexpr uint8_t SERVICE_CA_ID_SHIFT = 4;
+constexpr uint8_t SERVICE_CA_ID_MASK = 0x07;
+constexpr uint8_t SERVICE_LOCAL_SHIFT = 7;
+// SERVICE_INFO3: SI charset in bits 0-3.
+constexpr uint8_t SERVICE_SI_CHARSET_MASK = 0x0F;
+
+// Raw component record
+constexpr uint16_t COMPONENT_ID = 0;    // 16 bits, TMID in bits 14-15
+constexpr uint16_t COMPONENT_FLAGS = 2; // CA flag bit 0, ps bit 1, ASCTy/DSCTy bits 2-7
+constexpr uint16_t COMPONENT_MUA = 3;   // muA_info_valid in bit 0
+constexpr uint8_t COMPONENT_CA_FLAG = 0x01;
+constexpr uint8_t COMPONENT_PS_SHIFT = 1;
+constexpr uint8_t COMPONENT_ASCTY_DSCTY_SHIFT = 2;
+constexpr uint8_t COMPONENT_ASCTY_DSCTY_MASK = 0x3F;
+constexpr uint8_t COMPONENT_MUA_INFO_VALID = 0x01;
 
 // ---------------------------------------------------------------------------
 // Component information

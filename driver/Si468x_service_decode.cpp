@@ -43,7 +43,7 @@ int16_t Si468x_get_digital_service(const Si468x_ServiceList *list, uint8_t index
     const uint8_t info1 = record[SERVICE_INFO1];
     const uint8_t info2 = record[SERVICE_INFO2];
     service->service_id = Si468x_get_u32(record + SERVICE_ID);
-    service->pd_flag = info1 & 0x01;
+    service->pd_flag = info1 & SERVICE_PD_FLAG;
     if (service->pd_flag == 0) {
         // Audio: 12-bit reference under a 4-bit country id.
         service->service_ref = record[0] + (record[1] & 0x0Fu) * 256u;
@@ -54,12 +54,12 @@ int16_t Si468x_get_digital_service(const Si468x_ServiceList *list, uint8_t index
         service->country_id = record[2] >> 4;
         service->ecc = record[3];
     }
-    service->pty = (info1 >> 1) & 0x1F;
-    service->linking_info = (info1 >> 6) & 0x01;
+    service->pty = (info1 >> SERVICE_PTY_SHIFT) & SERVICE_PTY_MASK;
+    service->linking_info = (info1 >> SERVICE_LINKING_SHIFT) & 0x01;
     service->num_components = info2 & NUM_COMP_MASK;
-    service->ca_id = (info2 >> 4) & 0x07;
-    service->local = info2 >> 7;
-    service->si_charset = record[SERVICE_INFO3] & 0x0F;
+    service->ca_id = (info2 >> SERVICE_CA_ID_SHIFT) & SERVICE_CA_ID_MASK;
+    service->local = info2 >> SERVICE_LOCAL_SHIFT;
+    service->si_charset = record[SERVICE_INFO3] & SERVICE_SI_CHARSET_MASK;
     Si468x_byte_array_copy(reinterpret_cast<uint8_t *>(service->label), record + SERVICE_LABEL,
                            SERVICE_LABEL_LENGTH);
 
@@ -95,9 +95,9 @@ int16_t Si468x_get_digital_service_component(const Si468x_Service *service, uint
         component->dg_flag = (c[1] >> 4) & 0x01;
         break;
     }
-    component->ca_flag = c[2] & 0x01;
-    component->ps = (c[2] >> 1) & 0x01;
-    component->ascty_dscty = c[2] >> 2;
-    component->mua_info_valid = c[3] & 0x01;
+    component->ca_flag = c[COMPONENT_FLAGS] & COMPONENT_CA_FLAG;
+    component->ps = (c[COMPONENT_FLAGS] >> COMPONENT_PS_SHIFT) & 0x01;
+    component->ascty_dscty = c[COMPONENT_FLAGS] >> COMPONENT_ASCTY_DSCTY_SHIFT;
+    component->mua_info_valid = c[COMPONENT_MUA] & COMPONENT_MUA_INFO_VALID;
     return 0;
 }

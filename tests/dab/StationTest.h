@@ -41,37 +41,43 @@ struct RawService {
     uint8_t ca_id = 0;
     uint8_t local = 0;
     uint8_t si_charset = 0;
-    std::string label; // up to 16 bytes, zero-filled
+    std::string label; // the first 16 bytes, zero-filled
     std::vector<RawComponent> components;
 };
 
-// Appends one service record (24-byte header, 4 bytes per component) to the
-// list's raw bytes and counts it.
+// Appends one service record to the list's raw bytes, through the driver's
+// encoder, and counts it.
 inline void append_service(Si468x_ServiceList &list, const RawService &service) {
-    const std::size_t size = 24 + 4 * service.components.size();
-    ASSERT_LE(list.data_length + size, sizeof list.service_data);
-    uint8_t *raw = &list.service_data[list.data_length];
-    std::memset(raw, 0, size);
-    for (int k = 0; k < 4; ++k) {
-        raw[k] = static_cast<uint8_t>(service.service_id >> (8 * k));
-    }
-    raw[4] = static_cast<uint8_t>((service.pd_flag & 1) | (service.pty & 0x1F) << 1 |
-                                  (service.linking_info & 1) << 6);
-    raw[5] = static_cast<uint8_t>((service.components.size() & 0x0F) | (service.ca_id & 7) << 4 |
-                                  (service.local & 1) << 7);
-    raw[6] = static_cast<uint8_t>(service.si_charset & 0x0F);
-    std::memcpy(&raw[8], service.label.data(), std::min<std::size_t>(16, service.label.size()));
+    ASSERT_LE(service.components.size(), SI468X_MAX_COMPONENTS);
+    Si468x_Service record{};
+    record.service_id = service.service_id;
+    record.pd_flag = service.pd_flag;
+    record.pty = service.pty;
+    record.linking_info = service.linking_info;
+    record.num_components = static_cast<uint8_t>(service.components.size());
+    record.ca_id = service.ca_id;
+    record.local = service.local;
+    record.si_charset = service.si_charset;
+    std::memcpy(record.label, service.label.data(),
+                std::min(sizeof record.label, service.label.size()));
     for (std::size_t c = 0; c < service.components.size(); ++c) {
-        const RawComponent &component = service.components[c];
-        uint8_t *bytes = &raw[24 + 4 * c];
-        bytes[0] = static_cast<uint8_t>(component.comp_id);
-        bytes[1] = static_cast<uint8_t>(component.comp_id >> 8);
-        bytes[2] = static_cast<uint8_t>((component.ca_flag & 1) | (component.ps & 1) << 1 |
-                                        (component.ascty_dscty & 0x3F) << 2);
-        bytes[3] = static_cast<uint8_t>(component.mua_info_valid & 1);
+        const RawComponent &raw = service.components[c];
+        Si468x_Component component{};
+        component.comp_id = raw.comp_id;
+        component.ca_flag = raw.ca_flag;
+        component.ps = raw.ps;
+        component.ascty_dscty = raw.ascty_dscty;
+        component.mua_info_valid = raw.mua_info_valid;
+        ASSERT_EQ(
+            Si468x_encode_digital_service_component(&component, static_cast<uint8_t>(c), &record),
+            0);
     }
-    list.data_length = static_cast<uint16_t>(list.data_length + size);
-    ++list.num_services;
+    // Byte 7 of the record is not written: the list is zeroed where it grows.
+    const std::size_t size =
+        SI468X_SERVICE_HEADER_LENGTH + SI468X_COMPONENT_LENGTH * service.components.size();
+    ASSERT_LE(list.data_length + size, sizeof list.service_data);
+    std::memset(&list.service_data[list.data_length], 0, size);
+    ASSERT_EQ(Si468x_encode_digital_service(&record, &list), 0);
 }
 
 inline DAB_Ensemble make_ensemble(uint16_t list_version, uint8_t freq_index,

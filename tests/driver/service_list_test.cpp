@@ -347,6 +347,148 @@ TEST(DecodeComponent, IndexBeyondTheComponentsFailsAt28) {
     EXPECT_EQ(Si468x_ErrorCode, 28);
 }
 
+// The encoders are checked against records spelt out byte by byte, so that
+// a layout error shared with the decoder still shows.
+Si468x_Service service_fields(uint32_t id, uint8_t pd, uint8_t pty, uint8_t linking,
+                              uint8_t components, uint8_t ca_id, uint8_t local, uint8_t charset,
+                              const char *label) {
+    Si468x_Service service{};
+    service.service_id = id;
+    service.pd_flag = pd;
+    service.pty = pty;
+    service.linking_info = linking;
+    service.num_components = components;
+    service.ca_id = ca_id;
+    service.local = local;
+    service.si_charset = charset;
+    std::memcpy(service.label, label, sizeof service.label);
+    return service;
+}
+
+TEST(EncodeService, RecordsAreAppendedInTheRawLayout) {
+    Si468x_Service audio = service_fields(0x0000C221, 0, 10, 1, 2, 5, 1, 15, "Tunelark One    ");
+    Si468x_Component first{};
+    first.comp_id = 0x0005;
+    first.ca_flag = 1;
+    first.ascty_dscty = 5;
+    first.mua_info_valid = 1;
+    Si468x_Component second{};
+    second.comp_id = 0xC305;
+    second.ps = 1;
+    second.ascty_dscty = 63;
+    ASSERT_EQ(Si468x_encode_digital_service_component(&first, 0, &audio), 0);
+    ASSERT_EQ(Si468x_encode_digital_service_component(&second, 1, &audio), 0);
+    const Si468x_Service data =
+        service_fields(0xE1E5C221, 1, 31, 0, 0, 7, 0, 0, "Lark Data Svc 16");
+
+    Si468x_ServiceList list{};
+    list.list_version = 7;
+    list.freq_index = 3;
+    ASSERT_EQ(Si468x_encode_digital_service(&audio, &list), 0);
+    ASSERT_EQ(Si468x_encode_digital_service(&data, &list), 0);
+
+    Bytes expected = service_record({0x21, 0xC2, 0x00, 0x00}, 0x54, 0xD2, 0x0F, "Tunelark One    ",
+                                    {0x05, 0x00, 0x15, 0x01, 0x05, 0xC3, 0xFE, 0x00});
+    const Bytes second_record =
+        service_record({0x21, 0xC2, 0xE5, 0xE1}, 0x3F, 0x70, 0x00, "Lark Data Svc 16", {});
+    expected.insert(expected.end(), second_record.begin(), second_record.end());
+    EXPECT_EQ(list.num_services, 2);
+    EXPECT_EQ(list.data_length, expected.size());
+    EXPECT_EQ(Bytes(list.service_data, list.service_data + expected.size()), expected);
+    EXPECT_EQ(list.list_version, 7);
+    EXPECT_EQ(list.freq_index, 3);
+
+    // And the decoder gives the second service back at offset 32.
+    Si468x_Service decoded{};
+    ASSERT_EQ(Si468x_get_digital_service(&list, 1, &decoded), 0);
+    EXPECT_EQ(decoded.service_ref, 0x5C221u);
+    EXPECT_EQ(decoded.ecc, 0xE1);
+}
+
+TEST(EncodeService, UnusedByteSevenAndTheRestOfTheListAreNotWritten) {
+    Si468x_ServiceList list;
+    std::memset(&list, 0xAA, sizeof list);
+    list.num_services = 0;
+    list.data_length = 0;
+    Si468x_Service service = service_fields(1, 0, 0, 0, 1, 0, 0, 0, "ABCDEFGHIJKLMNOP");
+    ASSERT_EQ(Si468x_encode_digital_service(&service, &list), 0);
+    EXPECT_EQ(list.service_data[7], 0xAA);
+    EXPECT_EQ(list.service_data[6], 0x00);
+    EXPECT_EQ(list.service_data[28], 0xAA);
+    EXPECT_EQ(list.data_length, 28);
+}
+
+// Values wider than their bits are OR-ed in as they stand: a station list
+// file holding such a value is stored as it always has been.
+TEST(EncodeService, WideValuesRunIntoTheNeighbouringBits) {
+    Si468x_ServiceList list{};
+    Si468x_Service service = service_fields(1, 3, 0x20, 0, 0, 8, 0, 0xF1, "X               ");
+    ASSERT_EQ(Si468x_encode_digital_service(&service, &list), 0);
+    EXPECT_EQ(list.service_data[4], 0x43); // PD 3 sets PTY bit 0, PTY 32 sets linking
+    EXPECT_EQ(list.service_data[5], 0x80); // CA id 8 sets local
+    EXPECT_EQ(list.service_data[6], 0xF1); // the whole byte; the decoder keeps 4 bits
+
+    Si468x_Component component{};
+    component.comp_id = 0x12345;
+    component.ps = 2;
+    component.ascty_dscty = 0x41;
+    ASSERT_EQ(Si468x_encode_digital_service_component(&component, 0, &service), 0);
+    EXPECT_EQ(Bytes(service.component_data, service.component_data + 4),
+              (Bytes{0x45, 0x23, 0x04, 0x00}));
+}
+
+TEST(EncodeService, TooManyComponentsOrNoRoomLeaveTheListUntouched) {
+    Si468x_ServiceList list{};
+    Si468x_Service fifteen = service_fields(1, 0, 0, 0, 15, 0, 0, 0, "Fifteen         ");
+    // 24 + 60 bytes each: 24 fit in 2048, the 25th does not (2100).
+    for (int i = 0; i < 24; ++i) {
+        ASSERT_EQ(Si468x_encode_digital_service(&fifteen, &list), 0) << i;
+    }
+    ASSERT_EQ(list.data_length, 2016);
+    Si468x_ServiceList before = list;
+    Si468x_ErrorCode = 0;
+    EXPECT_EQ(Si468x_encode_digital_service(&fifteen, &list), -4);
+    EXPECT_EQ(Si468x_ErrorCode, 136);
+    // 32 bytes are left: a service with two components fits exactly.
+    Si468x_Service two = service_fields(2, 0, 0, 0, 2, 0, 0, 0, "Two             ");
+    Si468x_Service three = two;
+    three.num_components = 3;
+    EXPECT_EQ(Si468x_encode_digital_service(&three, &list), -4);
+    EXPECT_EQ(std::memcmp(&before, &list, sizeof list), 0);
+    EXPECT_EQ(Si468x_encode_digital_service(&two, &list), 0);
+    EXPECT_EQ(list.data_length, SI468X_SERVICE_DATA_SIZE);
+    EXPECT_EQ(list.num_services, 25);
+
+    Si468x_ServiceList empty{};
+    Si468x_Service sixteen = service_fields(1, 0, 0, 0, 16, 0, 0, 0, "Sixteen         ");
+    Si468x_ErrorCode = 0;
+    EXPECT_EQ(Si468x_encode_digital_service(&sixteen, &empty), -6);
+    EXPECT_EQ(Si468x_ErrorCode, 36);
+    EXPECT_EQ(empty.data_length, 0);
+    EXPECT_EQ(empty.num_services, 0);
+
+    // The count byte cannot go past 255 services.
+    Si468x_ServiceList counted{};
+    counted.num_services = 255;
+    Si468x_ErrorCode = 0;
+    EXPECT_EQ(Si468x_encode_digital_service(&two, &counted), -4);
+    EXPECT_EQ(Si468x_ErrorCode, 236);
+    EXPECT_EQ(counted.data_length, 0);
+}
+
+TEST(EncodeComponent, IndexBeyondFifteenFailsAt37) {
+    Si468x_Service service{};
+    Si468x_Component component{};
+    component.comp_id = 0xFFFF;
+    EXPECT_EQ(Si468x_encode_digital_service_component(&component, 14, &service), 0);
+    EXPECT_EQ(service.component_data[56], 0xFF);
+    Si468x_Service before = service;
+    Si468x_ErrorCode = 0;
+    EXPECT_EQ(Si468x_encode_digital_service_component(&component, 15, &service), -6);
+    EXPECT_EQ(Si468x_ErrorCode, 37);
+    EXPECT_EQ(std::memcmp(&before, &service, sizeof service), 0);
+}
+
 TEST(PrintServiceList, AudioAndDataServicesByteForByte) {
     Bytes records = service_record({0x21, 0xC2, 0x00, 0x00}, 0x0A, 0x01, 0x01, "Radio One       ",
                                    {0x05, 0x00, 0x15, 0x01});

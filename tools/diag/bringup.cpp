@@ -8,13 +8,12 @@
 #include "Diag.h"
 #include "Firmware.h"
 #include "Si468x_SPI.h"
+#include "Si468x_commands.h"
 
 namespace diag {
 
 namespace {
 
-constexpr uint8_t STATUS0_CTS = 0x80;
-constexpr uint8_t STATUS3_APP_RUNNING = 0xC0; // PUP_STATE 3 and no error bit
 constexpr int16_t STATUS_HOST_FAILURE = -6;
 
 // Fewer than the radio's twenty: a diagnosis wants to see a flaky chip fail.
@@ -73,7 +72,7 @@ int report_missing_chip(int16_t status, const uint8_t *reply) {
         return fail_driver(what, status);
     }
     char status0[8];
-    std::snprintf(status0, sizeof status0, "0x%02X", reply[1]);
+    std::snprintf(status0, sizeof status0, "0x%02X", reply[STATUS0]);
     const int16_t power_up = Si468x_power_up();
     if (power_up != 0) {
         return fail_driver(
@@ -118,9 +117,9 @@ int Session::start() {
     if (const int result = open(); result != exit_ok) {
         return result;
     }
-    uint8_t reply[7] = {};
+    uint8_t reply[RD_REPLY_LENGTH] = {};
     const int16_t status = Si468x_rd_reply(reply);
-    if (status >= 0 && reply[4] == STATUS3_APP_RUNNING) {
+    if (status >= 0 && reply[STATUS3] == PUP_STATE_APPLICATION) {
         std::printf("Si468x already running (STATUS3 0xC0): taken over without reset.\n");
         return exit_ok;
     }
@@ -144,9 +143,9 @@ int Session::bring_up(const FirmwareSource &source) {
         }
         Si468x_reset();
 
-        uint8_t reply[7] = {};
+        uint8_t reply[RD_REPLY_LENGTH] = {};
         status = Si468x_rd_reply(reply);
-        if (status < 0 || (reply[1] & STATUS0_CTS) == 0) {
+        if (status < 0 || (reply[STATUS0] & CTS) == 0) {
             if (attempt == 0) {
                 return report_missing_chip(status, reply);
             }

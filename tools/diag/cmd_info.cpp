@@ -3,24 +3,19 @@
 #include <cstdio>
 
 #include "Diag.h"
+#include "Si468x_commands.h"
 
 namespace diag {
 
 namespace {
 
-constexpr uint8_t STATUS0_CTS = 0x80;
-constexpr uint8_t STATUS0_ERR_CMD = 0x40;
-constexpr uint8_t STATUS0_STCINT = 0x01;
-constexpr uint8_t STATUS3_PUP_STATE_SHIFT = 6;
-constexpr uint8_t STATUS3_ERROR_BITS = 0x0F; // REPOFERR, CMDOFERR, ARBERR, ERRNR
-
 const char *pup_state_name(uint8_t state) {
     switch (state) {
-    case 0:
+    case PUP_RESET:
         return "reset";
-    case 2:
+    case PUP_BOOTLOADER:
         return "boot loader running";
-    case 3:
+    case PUP_APPLICATION:
         return "application running";
     default:
         return "reserved";
@@ -56,22 +51,22 @@ int cmd_status(Session &session, Arguments &args) {
     }
     // A bare status read: no reset and no command, so a running chip is
     // seen exactly as the radio would find it.
-    uint8_t reply[7] = {};
+    uint8_t reply[RD_REPLY_LENGTH] = {};
     const int16_t status = Si468x_rd_reply(reply);
-    const uint8_t pup_state = static_cast<uint8_t>(reply[4] >> STATUS3_PUP_STATE_SHIFT);
+    const uint8_t pup_state = static_cast<uint8_t>(reply[STATUS3] >> PUP_STATE_SHIFT);
     std::printf("Status ------------------------------- \n");
     std::printf("STATUS0 to STATUS3:                         0x%02X 0x%02X 0x%02X 0x%02X\n",
-                reply[1], reply[2], reply[3], reply[4]);
+                reply[STATUS0], reply[STATUS1], reply[STATUS2], reply[STATUS3]);
     std::printf("Clear to send:                              %u\n",
-                (reply[1] & STATUS0_CTS) ? 1U : 0U);
+                (reply[STATUS0] & CTS) ? 1U : 0U);
     std::printf("Command error:                              %u\n",
-                (reply[1] & STATUS0_ERR_CMD) ? 1U : 0U);
+                (reply[STATUS0] & ERR_CMD) ? 1U : 0U);
     std::printf("Tune complete:                              %u\n",
-                (reply[1] & STATUS0_STCINT) ? 1U : 0U);
+                (reply[STATUS0] & STCINT) ? 1U : 0U);
     std::printf("Power-up state:                             %u (%s)\n",
                 static_cast<unsigned>(pup_state), pup_state_name(pup_state));
     std::printf("Error bits:                                 0x%X\n",
-                static_cast<unsigned>(reply[4] & STATUS3_ERROR_BITS));
+                static_cast<unsigned>(reply[STATUS3] & STATUS3_ERRORS));
     if (status < 0) {
         return fail_driver("status", status);
     }

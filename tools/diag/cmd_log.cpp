@@ -5,6 +5,7 @@
 
 #include "Diag.h"
 #include "Si468x_SPI.h"
+#include "Si468x_commands.h"
 
 namespace diag {
 
@@ -17,7 +18,8 @@ constexpr uint32_t default_time_limit_s = 60;
 constexpr uint32_t max_time_limit_s = 24 * 60 * 60;
 
 bool is_text_packet(const Si468x_ServiceData &data) {
-    return data.byte_count >= 2 && (data.payload[0] == 0x00 || data.payload[0] == 0x80) &&
+    return data.byte_count >= TEXT_MESSAGE_HEADER &&
+           (data.payload[0] == 0x00 || data.payload[0] == TEXT_MESSAGE_TOGGLE) &&
            data.payload[1] == 0x00;
 }
 
