@@ -4,12 +4,12 @@
 // environment.
 #include <gtest/gtest.h>
 
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -18,9 +18,9 @@
 
 #include "BusHost.h"
 #include "SimBoard.h"
+#include "run_program.h"
 
 extern "C" const char *Si468x_SPI_device_node(void);
-extern char **environ;
 
 using namespace bus_host;
 namespace fs = std::filesystem;
@@ -230,33 +230,19 @@ void host_child(const std::string &mode) {
 }
 
 int run_child(const std::string &mode, const std::map<std::string, std::string> &env) {
-    std::vector<std::string> entries;
-    for (char **e = environ; *e != nullptr; ++e) {
-        const std::string entry = *e;
-        if (entry.rfind("SI468X_SIM_", 0) != 0 && entry.rfind("TMPDIR=", 0) != 0) {
-            entries.push_back(entry);
-        }
-    }
-    entries.push_back("TUNELARK_SIM_HOST_CHILD=" + mode);
-    for (const auto &[key, value] : env) {
-        entries.push_back(key + "=" + value);
-    }
-    std::vector<char *> envp;
-    for (auto &entry : entries) {
-        envp.push_back(entry.data());
-    }
-    envp.push_back(nullptr);
-    const std::string self = fs::read_symlink("/proc/self/exe").string();
-    std::string filter = "--gtest_filter=BoardHostProcess.TakesItsConfigurationFromTheEnvironment";
-    std::string quiet = "--gtest_brief=1";
-    char *argv[] = {const_cast<char *>(self.c_str()), filter.data(), quiet.data(), nullptr};
-    pid_t pid = 0;
-    if (::posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv, envp.data()) != 0) {
-        return -1;
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    tunelark::test::ProgramOptions options;
+    options.program = fs::read_symlink("/proc/self/exe").string();
+    options.args = {"--gtest_filter=BoardHostProcess.TakesItsConfigurationFromTheEnvironment",
+                    "--gtest_brief=1"};
+    // The child configures its board from the variables given here alone.
+    options.env_prefixes_removed = {"SI468X_SIM_", "TMPDIR="};
+    options.env.emplace_back("TUNELARK_SIM_HOST_CHILD", mode);
+    options.env.insert(options.env.end(), env.begin(), env.end());
+    const auto result = tunelark::test::run_program(options);
+    // What the child's checks reported, shown with the parent's failure.
+    std::fputs(result.out.c_str(), stdout);
+    std::fputs(result.err.c_str(), stderr);
+    return result.exited ? result.exit_status : -1;
 }
 
 class BoardHostProcess : public ::testing::Test {

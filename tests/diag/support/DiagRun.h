@@ -11,6 +11,8 @@
 
 #include <sys/types.h>
 
+#include "exec_image.h"
+
 namespace diagtest {
 
 struct RunResult {
@@ -64,10 +66,11 @@ private:
     mutable int trace_runs_ = 0;
 };
 
-// Runs a program with exactly this argument vector and environment.
+// Runs a program with these arguments and environment, standard input from
+// /dev/null; killed when it runs longer than `timeout_s`.
 RunResult run_program(const std::string &program, const std::vector<std::string> &args,
-                      const std::vector<std::string> &environment, std::optional<uid_t> as_user,
-                      int timeout_s);
+                      const tunelark::test::ChildEnvironment &environment,
+                      std::optional<uid_t> as_user, int timeout_s);
 
 // Reads a trace file: one frame per line, "<start> <end> <out hex> | <in hex>".
 std::vector<TraceFrame> read_trace(const std::string &path);
