@@ -14,11 +14,14 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include "BusHost.h"
 #include "SimBoard.h"
+#include "Trace.h"
 #include "run_program.h"
+#include "scratch_dir.h"
 
 extern "C" const char *Si468x_SPI_device_node(void);
 
@@ -56,15 +59,10 @@ class BoardPersistence : public ::testing::Test {
 protected:
     void SetUp() override {
         sim::reset_for_test();
-        std::string pattern = (fs::temp_directory_path() / "board-test-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
         board_ = root_ / "board";
     }
-    void TearDown() override {
-        sim::reset_for_test();
-        fs::remove_all(root_);
-    }
+    // The scratch directory goes after this: the board has let go of it.
+    void TearDown() override { sim::reset_for_test(); }
 
     // A new process: nothing of this one's board but what the directory holds.
     void new_process() {
@@ -72,7 +70,8 @@ protected:
         sim::use_directory(board_.string());
     }
 
-    fs::path root_;
+    tunelark::test::ScratchDir scratch_{"board-test"};
+    fs::path root_{scratch_.path()};
     fs::path board_;
 };
 
@@ -252,18 +251,13 @@ protected:
         if (child()) {
             return;
         }
-        std::string pattern = (fs::temp_directory_path() / "board-host-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
+        scratch_.emplace("board-host");
+        root_ = scratch_->path();
         board_ = root_ / "board";
-    }
-    void TearDown() override {
-        if (!child()) {
-            fs::remove_all(root_);
-        }
     }
     static bool child() { return std::getenv("TUNELARK_SIM_HOST_CHILD") != nullptr; }
 
+    std::optional<tunelark::test::ScratchDir> scratch_;
     fs::path root_;
     fs::path board_;
 };
@@ -290,25 +284,17 @@ TEST_F(BoardHostProcess, TakesItsConfigurationFromTheEnvironment) {
     EXPECT_GT(elapsed, 2'750'000'000ULL) << "2 s delay, reset pulse, upload and boot";
     EXPECT_LT(elapsed, 4'000'000'000ULL);
 
-    // One trace line per frame, each "<start> <end> <out> | <in>".
+    // One trace line per frame, each "<start> <end> <out> | <in>" with as
+    // many bytes in as out (the reader takes no other).
     std::istringstream trace(read_text(root_ / "trace"));
     std::string line;
     std::size_t lines = 0;
     while (std::getline(trace, line)) {
         ++lines;
-        unsigned long long start_us = 0;
-        unsigned start_ns = 0;
-        unsigned long long end_us = 0;
-        unsigned end_ns = 0;
-        char out[16] = {};
-        ASSERT_EQ(std::sscanf(line.c_str(), "%llu.%3u %llu.%3u %15s |", &start_us, &start_ns,
-                              &end_us, &end_ns, out),
-                  5)
-            << line;
-        const std::size_t bar = line.find(" | ");
-        ASSERT_NE(bar, std::string::npos);
-        const std::size_t out_hex = bar - line.find(' ', line.find(' ') + 1) - 1;
-        EXPECT_EQ(line.size() - bar - 3, out_hex) << "as many bytes in as out";
+        const auto frame = sim::parse_trace_line(line);
+        ASSERT_TRUE(frame.has_value()) << line;
+        EXPECT_LE(frame->start_us, frame->end_us) << line;
+        EXPECT_FALSE(frame->out.empty()) << line;
     }
     EXPECT_EQ(std::to_string(lines), stats.at("frames"));
 

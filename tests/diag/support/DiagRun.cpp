@@ -3,7 +3,6 @@
 
 #include "run_program.h"
 
-#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -20,39 +19,14 @@ namespace {
 
 constexpr int run_timeout_s = 90;
 
-std::vector<uint8_t> parse_hex(const std::string &text) {
-    std::vector<uint8_t> bytes;
-    std::string digits;
-    for (const char c : text) {
-        if (std::isxdigit(static_cast<unsigned char>(c)) != 0) {
-            digits += c;
-        }
-    }
-    for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
-        bytes.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    }
-    return bytes;
-}
-
 } // namespace
 
-SimBoardDir::SimBoardDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "si468x-diag-test-XXXXXX");
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = pattern;
-}
-
-SimBoardDir::~SimBoardDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
+SimBoardDir::SimBoardDir() : dir_("si468x-diag-test") {}
 
 RunResult SimBoardDir::run(const std::vector<std::string> &args,
                            const std::map<std::string, std::string> &env,
                            std::optional<uid_t> as_user) const {
-    std::map<std::string, std::string> variables{{"SI468X_SIM_BOARD", path_},
+    std::map<std::string, std::string> variables{{"SI468X_SIM_BOARD", path()},
                                                  {"SI468X_SIM_CLOCK", "virtual"}};
     for (const auto &[name, value] : env) {
         variables[name] = value;
@@ -87,7 +61,7 @@ RunResult SimBoardDir::run_traced(const std::vector<std::string> &args,
 
 std::vector<std::string> SimBoardDir::entries() const {
     std::vector<std::string> names;
-    for (const auto &entry : std::filesystem::directory_iterator(path_)) {
+    for (const auto &entry : std::filesystem::directory_iterator(path())) {
         names.push_back(entry.path().filename().string());
     }
     return names;
@@ -118,31 +92,6 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
     return result;
 }
 
-std::vector<TraceFrame> read_trace(const std::string &path) {
-    std::vector<TraceFrame> frames;
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        const auto bar = line.find('|');
-        if (bar == std::string::npos) {
-            continue;
-        }
-        // "<start> <end> <out hex> | <in hex>": the out bytes follow the
-        // second blank.
-        const auto first_blank = line.find(' ');
-        const auto second_blank =
-            first_blank == std::string::npos ? first_blank : line.find(' ', first_blank + 1);
-        if (second_blank == std::string::npos || second_blank > bar) {
-            continue;
-        }
-        TraceFrame frame;
-        frame.out = parse_hex(line.substr(second_blank + 1, bar - second_blank - 1));
-        frame.in = parse_hex(line.substr(bar + 1));
-        frames.push_back(std::move(frame));
-    }
-    return frames;
-}
-
 std::size_t count_commands(const std::vector<TraceFrame> &frames, uint8_t opcode) {
     std::size_t count = 0;
     for (const auto &frame : frames) {
@@ -151,18 +100,6 @@ std::size_t count_commands(const std::vector<TraceFrame> &frames, uint8_t opcode
         }
     }
     return count;
-}
-
-std::string read_file(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    return contents.str();
-}
-
-void write_file(const std::string &path, const std::string &contents) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << contents;
 }
 
 std::vector<std::string> lines_of(const std::string &text) {
