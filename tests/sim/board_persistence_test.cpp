@@ -26,20 +26,14 @@
 extern "C" const char *Si468x_SPI_device_node(void);
 
 using namespace bus_host;
+using tunelark::test::read_file;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string read_text(const fs::path &path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 std::map<std::string, std::string> read_pairs(const fs::path &path) {
     std::map<std::string, std::string> pairs;
-    std::istringstream lines(read_text(path));
+    std::istringstream lines(read_file(path.string()));
     std::string line;
     while (std::getline(lines, line)) {
         const auto equals = line.find('=');
@@ -286,7 +280,7 @@ TEST_F(BoardHostProcess, TakesItsConfigurationFromTheEnvironment) {
 
     // One trace line per frame, each "<start> <end> <out> | <in>" with as
     // many bytes in as out (the reader takes no other).
-    std::istringstream trace(read_text(root_ / "trace"));
+    std::istringstream trace(read_file((root_ / "trace").string()));
     std::string line;
     std::size_t lines = 0;
     while (std::getline(trace, line)) {
@@ -303,7 +297,7 @@ TEST_F(BoardHostProcess, TakesItsConfigurationFromTheEnvironment) {
     auto faulty = env;
     faulty["SI468X_SIM_FAULTS"] = "absent,unheard-of=3";
     ASSERT_EQ(run_child("absent", faulty), 0);
-    EXPECT_NE(read_text(board_ / "errors").find("unheard-of"), std::string::npos);
+    EXPECT_NE(read_file((board_ / "errors").string()).find("unheard-of"), std::string::npos);
 
     // Without SI468X_SIM_BOARD the board lives in $TMPDIR/si468x-sim-board;
     // without SI468X_SIM_CLOCK delays really sleep.
@@ -313,12 +307,12 @@ TEST_F(BoardHostProcess, TakesItsConfigurationFromTheEnvironment) {
     auto bad_clock = env;
     bad_clock["SI468X_SIM_CLOCK"] = "sundial";
     ASSERT_EQ(run_child("absent", bad_clock), 0);
-    EXPECT_NE(read_text(board_ / "errors").find("sundial"), std::string::npos);
+    EXPECT_NE(read_file((board_ / "errors").string()).find("sundial"), std::string::npos);
 
     auto bad_timing = env;
     bad_timing["SI468X_SIM_TIMING"] = "first-text=200,text-interval=soon";
     ASSERT_EQ(run_child("absent", bad_timing), 0);
-    EXPECT_NE(read_text(board_ / "errors").find("text-interval"), std::string::npos);
+    EXPECT_NE(read_file((board_ / "errors").string()).find("text-interval"), std::string::npos);
 }
 
 } // namespace

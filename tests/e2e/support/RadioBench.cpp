@@ -71,10 +71,7 @@ bool RadioBench::hasStationList() const {
 }
 
 std::string RadioBench::stationList() const {
-    std::ifstream file(run_ + "/stationlist.txt", std::ios::binary);
-    std::ostringstream content;
-    content << file.rdbuf();
-    return content.str();
+    return tunelark::test::read_file(run_ + "/stationlist.txt");
 }
 
 std::optional<unsigned> RadioBench::storedVolume() const {
