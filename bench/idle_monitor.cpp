@@ -22,8 +22,7 @@
 #include <unistd.h>
 
 #include "Bench.h"
-
-extern char **environ;
+#include "exec_image.h"
 
 namespace bench {
 
@@ -80,6 +79,19 @@ bool read_cpu(pid_t pid, CpuSample *sample) {
 class RadioInPty {
 public:
     explicit RadioInPty(const IdleOptions &options) {
+        // Prepared before the fork: the child may only make async-signal-safe
+        // calls until it has exec'd (no setenv, no allocation).
+        tunelark::test::ChildEnvironment environment{
+            true,
+            // The board's own settings only; nothing else of ours leaks in.
+            {"SI468X_SIM_"},
+            {{"TERM", "xterm"},
+             // A UTF-8 terminal: labels and texts go through the
+             // wide-character path, as on a desktop terminal.
+             {"LANG", "C.UTF-8"},
+             {"SI468X_SIM_BOARD", options.dir + "/board"},
+             {"SI468X_SIM_CLOCK", "real"}}};
+        const tunelark::test::ExecImage image(options.program, {}, environment);
         struct winsize size {};
         size.ws_row = 24;
         size.ws_col = 80;
@@ -88,23 +100,7 @@ public:
             if (chdir(options.dir.c_str()) != 0) {
                 _exit(126);
             }
-            // The board's own settings only; nothing else of ours leaks in.
-            std::vector<std::string> names;
-            for (char **entry = environ; *entry != nullptr; ++entry) {
-                if (std::strncmp(*entry, "SI468X_SIM_", 11) == 0) {
-                    names.emplace_back(*entry, std::strchr(*entry, '=') - *entry);
-                }
-            }
-            for (const auto &name : names) {
-                unsetenv(name.c_str());
-            }
-            setenv("TERM", "xterm", 1);
-            // A UTF-8 terminal: labels and texts go through the wide-character
-            // path, as on a desktop terminal.
-            setenv("LANG", "C.UTF-8", 1);
-            setenv("SI468X_SIM_BOARD", (options.dir + "/board").c_str(), 1);
-            setenv("SI468X_SIM_CLOCK", "real", 1);
-            execl(options.program.c_str(), options.program.c_str(), static_cast<char *>(nullptr));
+            image.exec();
             _exit(127);
         }
     }
@@ -190,14 +186,13 @@ private:
 void trace_window(RadioInPty &radio, std::vector<std::string> argv, const std::string &file,
                   unsigned seconds) {
     std::remove(file.c_str());
+    // Looked up and built before the fork, for the same reason as the radio's.
+    const std::string program = tunelark::test::find_in_path(argv.front());
+    const std::vector<std::string> args(argv.begin() + 1, argv.end());
+    const tunelark::test::ExecImage image(program, args, {}, argv.front());
     const pid_t tracer = fork();
     if (tracer == 0) {
-        std::vector<char *> args;
-        for (auto &arg : argv) {
-            args.push_back(arg.data());
-        }
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
+        image.exec();
         _exit(127);
     }
     if (tracer < 0) {

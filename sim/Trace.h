@@ -3,13 +3,17 @@
 //   "<start µs> <end µs> <out hex> | <in hex>"
 // with times in microseconds to the nanosecond ("12.288") and the bytes as
 // lower-case hex without separators. Lines are appended; the file is opened
-// once.
+// once. The reader beside the writer is the one the tests use, so the format
+// has a single definition on each side.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace sim {
 
@@ -32,5 +36,23 @@ public:
 private:
     std::FILE *file_ = nullptr;
 };
+
+// One chip-select frame read back from a trace.
+struct TraceFrame {
+    double start_us = 0;
+    double end_us = 0;
+    std::vector<uint8_t> out; // the bytes the host sent
+    std::vector<uint8_t> in;  // the bytes the chip returned
+    uint8_t opcode() const { return out.empty() ? 0 : out[0]; }
+};
+
+// One line as trace_line writes it (with or without its line end); nothing
+// when it does not have that form: two times, hex pairs, " | ", as many hex
+// pairs again.
+std::optional<TraceFrame> parse_trace_line(std::string_view line);
+// Every well-formed line of a trace's text, in order.
+std::vector<TraceFrame> parse_trace(std::string_view text);
+// The frames of a trace file; none when it cannot be read.
+std::vector<TraceFrame> read_trace(const std::string &path);
 
 } // namespace sim

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "CorvaneRadio.h"
-#include "support/stdout_capture.h"
+#include "stdout_capture.h"
 
 namespace {
 

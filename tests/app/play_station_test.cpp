@@ -7,8 +7,8 @@
 
 #include "CorvaneRadio.h"
 #include "SimBoard.h"
+#include "stdout_capture.h"
 #include "support/curses_screen.h"
-#include "support/stdout_capture.h"
 #include "support/test_bands.h"
 
 namespace {

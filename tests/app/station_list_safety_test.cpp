@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "DABUtils.h"
+#include "stdout_capture.h"
 #include "support/program_checks.h"
 #include "support/radio_run.h"
 #include "support/test_bands.h"
@@ -64,12 +65,12 @@ std::vector<std::string> files_holding(const std::string &directory, const std::
     const std::string text = read_file(path);
     auto results = std::make_unique<DAB_ScanResults>();
     uint8_t volume = 0;
-    testing::internal::CaptureStdout();
+    StdoutCapture quiet;
     const int16_t read = DAB_read_scan_results(results.get(), path.c_str(), &volume);
-    TempDir other("tunelark_check");
+    ScratchDir other("tunelark_check");
     const std::string again = other.file("stationlist.txt");
     const int16_t saved = DAB_save_scan_results(results.get(), again.c_str(), volume);
-    testing::internal::GetCapturedStdout();
+    quiet.take();
     if (read != 0 || saved != 0) {
         return ::testing::AssertionFailure() << "read " << read << ", save " << saved;
     }

@@ -2,7 +2,7 @@
 // Runs a program as a child process with pipes for its standard streams: a
 // working directory, an environment of the test's choosing, input written or
 // held open, an optional unprivileged user, and a time limit after which the
-// child is killed. Header-only, for the test programs.
+// child is killed. The one runner of the test programs; header-only.
 #pragma once
 
 #include <algorithm>
@@ -24,7 +24,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char **environ;
+#include "exec_image.h"
 
 namespace tunelark::test {
 
@@ -58,6 +58,8 @@ public:
     explicit RunningProgram(const ProgramOptions &options) {
         // Writing to a child that has gone must give EPIPE, not end the test.
         std::signal(SIGPIPE, SIG_IGN);
+        const ExecImage image(options.program, options.args,
+                              {true, options.env_prefixes_removed, options.env}, options.argv0);
         int in[2] = {-1, -1};
         int out[2] = {-1, -1};
         int err[2] = {-1, -1};
@@ -65,37 +67,6 @@ public:
             pipe2(err, O_CLOEXEC) != 0) {
             throw std::runtime_error("pipe failed");
         }
-
-        std::vector<std::string> words;
-        words.push_back(options.argv0.value_or(options.program));
-        words.insert(words.end(), options.args.begin(), options.args.end());
-        std::vector<char *> argv;
-        for (auto &word : words) {
-            argv.push_back(word.data());
-        }
-        argv.push_back(nullptr);
-
-        std::vector<std::string> env_words;
-        for (char **entry = environ; *entry != nullptr; ++entry) {
-            const std::string_view text(*entry);
-            const bool removed = std::any_of(
-                options.env_prefixes_removed.begin(), options.env_prefixes_removed.end(),
-                [&](const std::string &prefix) { return text.starts_with(prefix); });
-            const bool replaced =
-                std::any_of(options.env.begin(), options.env.end(),
-                            [&](const auto &pair) { return text.starts_with(pair.first + "="); });
-            if (!removed && !replaced) {
-                env_words.emplace_back(text);
-            }
-        }
-        for (const auto &[name, value] : options.env) {
-            env_words.push_back(name + "=" + value);
-        }
-        std::vector<char *> envp;
-        for (auto &word : env_words) {
-            envp.push_back(word.data());
-        }
-        envp.push_back(nullptr);
 
         start_ = std::chrono::steady_clock::now();
         pid_ = fork();
@@ -122,7 +93,7 @@ public:
             if (options.uid && setuid(*options.uid) != 0) {
                 _exit(126);
             }
-            execve(options.program.c_str(), argv.data(), envp.data());
+            image.exec();
             _exit(127);
         }
         if (!options.stdin_null) {

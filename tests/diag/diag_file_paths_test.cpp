@@ -19,8 +19,6 @@
 #include "DiagBand.h"
 #include "DiagRun.h"
 
-extern char **environ;
-
 namespace {
 
 using diagtest::RunResult;
@@ -61,17 +59,11 @@ std::string image_path(const char *name) {
 // and shows as timed out.
 RunResult run_bounded(const SimBoardDir &board, const std::vector<std::string> &args,
                       const std::map<std::string, std::string> &env = {}) {
-    std::vector<std::string> environment;
-    for (char **entry = environ; *entry != nullptr; ++entry) {
-        if (std::strncmp(*entry, "SI468X_SIM_", 11) != 0) {
-            environment.emplace_back(*entry);
-        }
-    }
-    environment.push_back("SI468X_SIM_BOARD=" + board.path());
-    environment.push_back("SI468X_SIM_CLOCK=virtual");
-    for (const auto &[name, value] : env) {
-        environment.push_back(name + "=" + value);
-    }
+    tunelark::test::ChildEnvironment environment{
+        true,
+        {"SI468X_SIM_"},
+        {{"SI468X_SIM_BOARD", board.path()}, {"SI468X_SIM_CLOCK", "virtual"}}};
+    environment.set.insert(environment.set.end(), env.begin(), env.end());
     return diagtest::run_program(TUNELARK_DIAG_PROGRAM, args, environment, std::nullopt, 15);
 }
 

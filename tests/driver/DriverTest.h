@@ -13,6 +13,7 @@
 #include "Si468x.h"
 #include "Si468x_SPI.h"
 #include "SimBoard.h"
+#include "stdout_capture.h"
 
 namespace driver_test {
 
@@ -48,12 +49,7 @@ inline void put_u32(Bytes &bytes, std::size_t at, uint32_t value) {
     }
 }
 
-template <typename Action> std::string capture_stdout(Action action) {
-    testing::internal::CaptureStdout();
-    action();
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
+using tunelark::test::captured_stdout;
 
 // A board whose chip already runs the DAB firmware, with the link open.
 class DriverTest : public ::testing::Test {

@@ -145,7 +145,7 @@ TEST(PrintChipInfo, ElevenLinesByteForByte) {
                                  "Local modifications:                        1\n"
                                  "Build location:                             2\n"
                                  "SVN ID:                                     3735928559\n";
-    EXPECT_EQ(capture_stdout([&] { Si468x_print_chip_info(&info); }), expected);
+    EXPECT_EQ(captured_stdout([&] { Si468x_print_chip_info(&info); }), expected);
 }
 
 TEST(PrintChipInfo, ImageNames) {
@@ -154,7 +154,7 @@ TEST(PrintChipInfo, ImageNames) {
     for (unsigned code : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 127u, 255u}) {
         Si468x_ChipInfo info{};
         info.image = static_cast<uint8_t>(code);
-        std::istringstream lines(capture_stdout([&] { Si468x_print_chip_info(&info); }));
+        std::istringstream lines(captured_stdout([&] { Si468x_print_chip_info(&info); }));
         std::string line;
         for (int i = 0; i < 5; ++i) {
             std::getline(lines, line);

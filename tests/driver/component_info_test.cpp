@@ -246,7 +246,7 @@ TEST(PrintComponentInfo, WithoutEntriesHeaderLinesAndAFinalLineEnd) {
                                  "Number user application data:               0\n"
                                  "Length user application data:               0\n"
                                  "\n";
-    EXPECT_EQ(capture_stdout([&] { Si468x_print_component_info(&info); }), expected);
+    EXPECT_EQ(captured_stdout([&] { Si468x_print_component_info(&info); }), expected);
 }
 
 TEST(PrintComponentInfo, EntriesWithTheirDataInHex) {
@@ -265,7 +265,7 @@ TEST(PrintComponentInfo, EntriesWithTheirDataInHex) {
                                  "User application length:                    2\n"
                                  "  User application data:                    ff 00 \n"
                                  "\n";
-    EXPECT_EQ(capture_stdout([&] { Si468x_print_component_info(&info); }), expected);
+    EXPECT_EQ(captured_stdout([&] { Si468x_print_component_info(&info); }), expected);
 }
 
 TEST(PrintComponentInfo, MalformedEntryStopsThePrintoutThere) {
@@ -278,13 +278,13 @@ TEST(PrintComponentInfo, MalformedEntryStopsThePrintoutThere) {
                                  "User application type:                      2\n"
                                  "User application length:                    1\n"
                                  "  User application data:                    0a \n";
-    EXPECT_EQ(capture_stdout([&] { Si468x_print_component_info(&info); }), expected);
+    EXPECT_EQ(captured_stdout([&] { Si468x_print_component_info(&info); }), expected);
 }
 
 TEST(HexPrint, PrefixBytesAndLineEnd) {
     const uint8_t bytes[] = {0x00, 0x0A, 0xFF};
-    EXPECT_EQ(capture_stdout([&] { Si468x_hex_print(bytes, 3, "x: "); }), "x: 00 0a ff \n");
-    EXPECT_EQ(capture_stdout([&] { Si468x_hex_print(bytes, 0, "empty"); }), "empty\n");
+    EXPECT_EQ(captured_stdout([&] { Si468x_hex_print(bytes, 3, "x: "); }), "x: 00 0a ff \n");
+    EXPECT_EQ(captured_stdout([&] { Si468x_hex_print(bytes, 0, "empty"); }), "empty\n");
 }
 
 } // namespace

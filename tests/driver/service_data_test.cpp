@@ -362,7 +362,7 @@ TEST(PrintServiceData, HeaderLinesAndPayloadCharactersOrHex) {
                                  "Total number of segments of data object:    4\n"
                                  "Data:                                       "
                                  " 80  00 A 0a  ~ 7f \n";
-    EXPECT_EQ(capture_stdout([&] { Si468x_print_digital_service_data(data.get()); }), expected);
+    EXPECT_EQ(captured_stdout([&] { Si468x_print_digital_service_data(data.get()); }), expected);
 }
 
 TEST(PrintServiceData, RefusedLengthShowsOnlyThePayload) {
@@ -371,7 +371,7 @@ TEST(PrintServiceData, RefusedLengthShowsOnlyThePayload) {
     data->byte_count = 65535;
     std::memset(data->payload, 'p', sizeof data->payload);
     std::memset(data->text, 't', sizeof data->text);
-    const std::string out = capture_stdout([&] { Si468x_print_digital_service_data(data.get()); });
+    const std::string out = captured_stdout([&] { Si468x_print_digital_service_data(data.get()); });
     const std::string tail =
         "Data:                                       " + std::string(4096, 'p') + "\n";
     ASSERT_GE(out.size(), tail.size());

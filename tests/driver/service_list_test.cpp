@@ -560,7 +560,7 @@ TEST(PrintServiceList, AudioAndDataServicesByteForByte) {
                                  "ps:                                         0 \n"
                                  "ASCTyDSCTy:                                 0 \n"
                                  "muA_info_valid:                             0 \n";
-    EXPECT_EQ(capture_stdout([&] { Si468x_print_digital_service_list(&list); }), expected);
+    EXPECT_EQ(captured_stdout([&] { Si468x_print_digital_service_list(&list); }), expected);
 }
 
 } // namespace

@@ -351,7 +351,7 @@ TEST(PrintDigradStatus, TwentyLinesByteForByte) {
                                  "Antenna tuning cap value:                   4660\n"
                                  "CU level:                                   470\n"
                                  "Metric for DAB fast detect:                 9\n";
-    EXPECT_EQ(capture_stdout([&] { Si468x_print_digrad_status(&status); }), expected);
+    EXPECT_EQ(captured_stdout([&] { Si468x_print_digrad_status(&status); }), expected);
 }
 
 TEST_F(TuningTest, EventStatusAcknowledgesAndDecodes) {
@@ -408,7 +408,7 @@ TEST(PrintEventStatus, EightLinesByteForByte) {
                                  "Freq. Info available:                       0\n"
                                  "Service list available:                     1\n"
                                  "Service list version:                       65535\n";
-    EXPECT_EQ(capture_stdout([&] { Si468x_print_event_status(&status); }), expected);
+    EXPECT_EQ(captured_stdout([&] { Si468x_print_event_status(&status); }), expected);
 }
 
 TEST_F(TuningTest, EnsembleTimeAsTheChipReportsIt) {

@@ -13,6 +13,7 @@
 #include "Si468x.h"
 #include "Si468x_SPI.h"
 #include "SimBoard.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -306,10 +307,7 @@ WireRecord exchange_on(sim::PiModel model, const std::string &trace) {
     Si468x_power_down();
     sim::trace_to("");
     WireRecord record;
-    std::ifstream file(trace);
-    std::ostringstream text;
-    text << file.rdbuf();
-    record.trace = text.str();
+    record.trace = tunelark::test::read_file(trace);
     const sim::Stats &stats = sim::stats();
     record.frames = stats.frames;
     record.bytes = stats.bytes;

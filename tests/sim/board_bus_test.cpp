@@ -14,6 +14,7 @@
 
 #include "BusHost.h"
 #include "SimBoard.h"
+#include "Trace.h"
 
 using namespace bus_host;
 
@@ -220,6 +221,23 @@ TEST_F(BoardBus, TraceFileHasOneLinePerFrame) {
     EXPECT_EQ(second, "250002.048 250009.216 00000000000000 | 00c00000000000");
     std::string more;
     EXPECT_FALSE(std::getline(file, more));
+
+    // The board's reader gives the frames back as they went over the wire.
+    const auto frames = sim::read_trace(path);
+    ASSERT_EQ(frames.size(), 2U);
+    EXPECT_DOUBLE_EQ(frames[0].start_us, 250000.000);
+    EXPECT_DOUBLE_EQ(frames[1].start_us, 250002.048);
+    EXPECT_DOUBLE_EQ(frames[1].end_us, 250009.216);
+    EXPECT_EQ(frames[0].out, (Bytes{0x09, 0x00}));
+    EXPECT_EQ(frames[0].opcode(), 0x09);
+    EXPECT_EQ(frames[1].in, (Bytes{0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00}));
+    // A line cut short or damaged is not read as a frame.
+    for (const char *damaged :
+         {"250000.000 250002.048 0900 |", "250000.000 250002.048 090 | 000",
+          "250000.000 0900 | 0000", "250000.0 250002.048 0900 | 0000",
+          "250000.000 250002.048 09x0 | 0000", "250000.000 250002.048 0900 | 00", ""}) {
+        EXPECT_FALSE(sim::parse_trace_line(damaged).has_value()) << damaged;
+    }
     std::remove(path.c_str());
 }
 

@@ -11,6 +11,7 @@
 
 #include "BusHost.h"
 #include "SimBoard.h"
+#include "scratch_dir.h"
 
 using namespace bus_host;
 
@@ -27,12 +28,7 @@ protected:
 
     static void fault(const std::string &list) { ASSERT_TRUE(sim::set_faults(list)) << list; }
 
-    static std::string errors_text() {
-        std::ifstream file(sim::errors_path());
-        std::stringstream text;
-        text << file.rdbuf();
-        return text.str();
-    }
+    static std::string errors_text() { return tunelark::test::read_file(sim::errors_path()); }
 };
 
 TEST_F(BoardFaults, AbsentChipNeverAnswers) {

@@ -4,39 +4,36 @@
 // environment.
 #include <gtest/gtest.h>
 
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include "BusHost.h"
 #include "SimBoard.h"
+#include "Trace.h"
+#include "run_program.h"
+#include "scratch_dir.h"
 
 extern "C" const char *Si468x_SPI_device_node(void);
-extern char **environ;
 
 using namespace bus_host;
+using tunelark::test::read_file;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string read_text(const fs::path &path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 std::map<std::string, std::string> read_pairs(const fs::path &path) {
     std::map<std::string, std::string> pairs;
-    std::istringstream lines(read_text(path));
+    std::istringstream lines(read_file(path.string()));
     std::string line;
     while (std::getline(lines, line)) {
         const auto equals = line.find('=');
@@ -56,15 +53,10 @@ class BoardPersistence : public ::testing::Test {
 protected:
     void SetUp() override {
         sim::reset_for_test();
-        std::string pattern = (fs::temp_directory_path() / "board-test-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
         board_ = root_ / "board";
     }
-    void TearDown() override {
-        sim::reset_for_test();
-        fs::remove_all(root_);
-    }
+    // The scratch directory goes after this: the board has let go of it.
+    void TearDown() override { sim::reset_for_test(); }
 
     // A new process: nothing of this one's board but what the directory holds.
     void new_process() {
@@ -72,7 +64,8 @@ protected:
         sim::use_directory(board_.string());
     }
 
-    fs::path root_;
+    tunelark::test::ScratchDir scratch_{"board-test"};
+    fs::path root_{scratch_.path()};
     fs::path board_;
 };
 
@@ -230,33 +223,19 @@ void host_child(const std::string &mode) {
 }
 
 int run_child(const std::string &mode, const std::map<std::string, std::string> &env) {
-    std::vector<std::string> entries;
-    for (char **e = environ; *e != nullptr; ++e) {
-        const std::string entry = *e;
-        if (entry.rfind("SI468X_SIM_", 0) != 0 && entry.rfind("TMPDIR=", 0) != 0) {
-            entries.push_back(entry);
-        }
-    }
-    entries.push_back("TUNELARK_SIM_HOST_CHILD=" + mode);
-    for (const auto &[key, value] : env) {
-        entries.push_back(key + "=" + value);
-    }
-    std::vector<char *> envp;
-    for (auto &entry : entries) {
-        envp.push_back(entry.data());
-    }
-    envp.push_back(nullptr);
-    const std::string self = fs::read_symlink("/proc/self/exe").string();
-    std::string filter = "--gtest_filter=BoardHostProcess.TakesItsConfigurationFromTheEnvironment";
-    std::string quiet = "--gtest_brief=1";
-    char *argv[] = {const_cast<char *>(self.c_str()), filter.data(), quiet.data(), nullptr};
-    pid_t pid = 0;
-    if (::posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv, envp.data()) != 0) {
-        return -1;
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    tunelark::test::ProgramOptions options;
+    options.program = fs::read_symlink("/proc/self/exe").string();
+    options.args = {"--gtest_filter=BoardHostProcess.TakesItsConfigurationFromTheEnvironment",
+                    "--gtest_brief=1"};
+    // The child configures its board from the variables given here alone.
+    options.env_prefixes_removed = {"SI468X_SIM_", "TMPDIR="};
+    options.env.emplace_back("TUNELARK_SIM_HOST_CHILD", mode);
+    options.env.insert(options.env.end(), env.begin(), env.end());
+    const auto result = tunelark::test::run_program(options);
+    // What the child's checks reported, shown with the parent's failure.
+    std::fputs(result.out.c_str(), stdout);
+    std::fputs(result.err.c_str(), stderr);
+    return result.exited ? result.exit_status : -1;
 }
 
 class BoardHostProcess : public ::testing::Test {
@@ -266,18 +245,13 @@ protected:
         if (child()) {
             return;
         }
-        std::string pattern = (fs::temp_directory_path() / "board-host-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
+        scratch_.emplace("board-host");
+        root_ = scratch_->path();
         board_ = root_ / "board";
-    }
-    void TearDown() override {
-        if (!child()) {
-            fs::remove_all(root_);
-        }
     }
     static bool child() { return std::getenv("TUNELARK_SIM_HOST_CHILD") != nullptr; }
 
+    std::optional<tunelark::test::ScratchDir> scratch_;
     fs::path root_;
     fs::path board_;
 };
@@ -304,25 +278,17 @@ TEST_F(BoardHostProcess, TakesItsConfigurationFromTheEnvironment) {
     EXPECT_GT(elapsed, 2'750'000'000ULL) << "2 s delay, reset pulse, upload and boot";
     EXPECT_LT(elapsed, 4'000'000'000ULL);
 
-    // One trace line per frame, each "<start> <end> <out> | <in>".
-    std::istringstream trace(read_text(root_ / "trace"));
+    // One trace line per frame, each "<start> <end> <out> | <in>" with as
+    // many bytes in as out (the reader takes no other).
+    std::istringstream trace(read_file((root_ / "trace").string()));
     std::string line;
     std::size_t lines = 0;
     while (std::getline(trace, line)) {
         ++lines;
-        unsigned long long start_us = 0;
-        unsigned start_ns = 0;
-        unsigned long long end_us = 0;
-        unsigned end_ns = 0;
-        char out[16] = {};
-        ASSERT_EQ(std::sscanf(line.c_str(), "%llu.%3u %llu.%3u %15s |", &start_us, &start_ns,
-                              &end_us, &end_ns, out),
-                  5)
-            << line;
-        const std::size_t bar = line.find(" | ");
-        ASSERT_NE(bar, std::string::npos);
-        const std::size_t out_hex = bar - line.find(' ', line.find(' ') + 1) - 1;
-        EXPECT_EQ(line.size() - bar - 3, out_hex) << "as many bytes in as out";
+        const auto frame = sim::parse_trace_line(line);
+        ASSERT_TRUE(frame.has_value()) << line;
+        EXPECT_LE(frame->start_us, frame->end_us) << line;
+        EXPECT_FALSE(frame->out.empty()) << line;
     }
     EXPECT_EQ(std::to_string(lines), stats.at("frames"));
 
@@ -331,7 +297,7 @@ TEST_F(BoardHostProcess, TakesItsConfigurationFromTheEnvironment) {
     auto faulty = env;
     faulty["SI468X_SIM_FAULTS"] = "absent,unheard-of=3";
     ASSERT_EQ(run_child("absent", faulty), 0);
-    EXPECT_NE(read_text(board_ / "errors").find("unheard-of"), std::string::npos);
+    EXPECT_NE(read_file((board_ / "errors").string()).find("unheard-of"), std::string::npos);
 
     // Without SI468X_SIM_BOARD the board lives in $TMPDIR/si468x-sim-board;
     // without SI468X_SIM_CLOCK delays really sleep.
@@ -341,12 +307,12 @@ TEST_F(BoardHostProcess, TakesItsConfigurationFromTheEnvironment) {
     auto bad_clock = env;
     bad_clock["SI468X_SIM_CLOCK"] = "sundial";
     ASSERT_EQ(run_child("absent", bad_clock), 0);
-    EXPECT_NE(read_text(board_ / "errors").find("sundial"), std::string::npos);
+    EXPECT_NE(read_file((board_ / "errors").string()).find("sundial"), std::string::npos);
 
     auto bad_timing = env;
     bad_timing["SI468X_SIM_TIMING"] = "first-text=200,text-interval=soon";
     ASSERT_EQ(run_child("absent", bad_timing), 0);
-    EXPECT_NE(read_text(board_ / "errors").find("text-interval"), std::string::npos);
+    EXPECT_NE(read_file((board_ / "errors").string()).find("text-interval"), std::string::npos);
 }
 
 } // namespace

@@ -20,44 +20,11 @@
 
 #include "Band.h"
 #include "SimBoard.h"
+#include "Trace.h"
 #include "run_program.h"
+#include "scratch_dir.h"
 
 namespace tunelark::test {
-
-// A directory of its own, removed with everything in it at the end.
-class TempDir {
-public:
-    explicit TempDir(const std::string &tag = "tunelark") {
-        std::string pattern = "/tmp/" + tag + "_XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path_ = pattern;
-    }
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::string &path() const { return path_; }
-    std::string file(const std::string &name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-inline std::string read_file(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-inline void write_file(const std::string &path, const std::string &text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
 
 inline std::size_t count_of(const std::string &text, const std::string &part) {
     std::size_t count = 0;
@@ -68,49 +35,9 @@ inline std::size_t count_of(const std::string &text, const std::string &part) {
     return count;
 }
 
-// One chip-select frame of the wire trace.
-struct TraceFrame {
-    double start_us = 0;
-    double end_us = 0;
-    std::vector<uint8_t> out;
-    std::vector<uint8_t> in;
-    uint8_t opcode() const { return out.empty() ? 0 : out[0]; }
-};
-
-inline std::vector<uint8_t> parse_hex(const std::string &text) {
-    std::vector<uint8_t> bytes;
-    std::string digits;
-    for (char c : text) {
-        if (std::isxdigit(static_cast<unsigned char>(c)) != 0) {
-            digits.push_back(c);
-        }
-    }
-    for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
-        bytes.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    }
-    return bytes;
-}
-
-inline std::vector<TraceFrame> parse_trace(const std::string &text) {
-    std::vector<TraceFrame> frames;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream fields(line);
-        TraceFrame frame;
-        if (!(fields >> frame.start_us >> frame.end_us)) {
-            continue;
-        }
-        std::string rest;
-        std::getline(fields, rest);
-        const auto bar = rest.find('|');
-        frame.out = parse_hex(rest.substr(0, bar));
-        if (bar != std::string::npos) {
-            frame.in = parse_hex(rest.substr(bar + 1));
-        }
-        frames.push_back(std::move(frame));
-    }
-    return frames;
-}
+// The wire trace, read by the simulated board's own reader.
+using sim::parse_trace;
+using sim::TraceFrame;
 
 // Chip commands, as the programming guide names them.
 namespace opcode {
@@ -150,8 +77,8 @@ public:
     std::optional<uid_t> uid;
     std::chrono::milliseconds limit = std::chrono::seconds(90);
 
-    TempDir board{"tunelark_board"};
-    TempDir work{"tunelark_work"};
+    ScratchDir board{"tunelark_board"};
+    ScratchDir work{"tunelark_work"};
 
     std::string station_list_path() const { return work.file("stationlist.txt"); }
     std::string trace_path() const { return board.file("trace"); }

@@ -11,6 +11,10 @@
 
 #include <sys/types.h>
 
+#include "Trace.h"
+#include "exec_image.h"
+#include "scratch_dir.h"
+
 namespace diagtest {
 
 struct RunResult {
@@ -24,11 +28,9 @@ struct RunResult {
     std::string all() const { return out + err; }
 };
 
-// One frame of the board's trace file.
-struct TraceFrame {
-    std::vector<uint8_t> out;
-    std::vector<uint8_t> in;
-};
+// One frame of the board's trace file, read by the board's own reader.
+using sim::read_trace;
+using sim::TraceFrame;
 
 // A simulated board in a fresh temporary directory, removed at the end.
 // Every run sees SI468X_SIM_BOARD=<dir> and SI468X_SIM_CLOCK=virtual, plus
@@ -37,13 +39,12 @@ struct TraceFrame {
 class SimBoardDir {
 public:
     SimBoardDir();
-    ~SimBoardDir();
     SimBoardDir(const SimBoardDir &) = delete;
     SimBoardDir &operator=(const SimBoardDir &) = delete;
 
-    const std::string &path() const { return path_; }
+    const std::string &path() const { return dir_.path(); }
     // A file name inside the directory (not created).
-    std::string file(const std::string &name) const { return path_ + "/" + name; }
+    std::string file(const std::string &name) const { return dir_.file(name); }
 
     // Runs si468x-diag with the arguments; `env` adds or overrides variables
     // (SI468X_SIM_FAULTS, SI468X_SIM_BAND, ...). With `as_user` the program
@@ -60,23 +61,22 @@ public:
     std::vector<std::string> entries() const;
 
 private:
-    std::string path_;
+    tunelark::test::ScratchDir dir_;
     mutable int trace_runs_ = 0;
 };
 
-// Runs a program with exactly this argument vector and environment.
+// Runs a program with these arguments and environment, standard input from
+// /dev/null; killed when it runs longer than `timeout_s`.
 RunResult run_program(const std::string &program, const std::vector<std::string> &args,
-                      const std::vector<std::string> &environment, std::optional<uid_t> as_user,
-                      int timeout_s);
+                      const tunelark::test::ChildEnvironment &environment,
+                      std::optional<uid_t> as_user, int timeout_s);
 
-// Reads a trace file: one frame per line, "<start> <end> <out hex> | <in hex>".
-std::vector<TraceFrame> read_trace(const std::string &path);
 // Number of commands with this opcode written to the chip (reply reads, whose
 // first byte is 0x00, are not commands).
 std::size_t count_commands(const std::vector<TraceFrame> &frames, uint8_t opcode);
 
-std::string read_file(const std::string &path);
-void write_file(const std::string &path, const std::string &contents);
+using tunelark::test::read_file;
+using tunelark::test::write_file;
 
 // The lines of a text; the last one without its line end.
 std::vector<std::string> lines_of(const std::string &text);

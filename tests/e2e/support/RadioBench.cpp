@@ -17,22 +17,8 @@ namespace e2e {
 
 namespace fs = std::filesystem;
 
-RadioBench::RadioBench() {
-    const char *tmp = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/tunelark-e2e-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot make a scratch directory");
-    }
-    root_ = pattern;
-    run_ = root_ + "/run";
-    board_ = root_ + "/board";
+RadioBench::RadioBench() : run_(root_.file("run")), board_(root_.file("board")) {
     fs::create_directories(run_);
-}
-
-RadioBench::~RadioBench() {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
 }
 
 std::unique_ptr<Terminal> RadioBench::start(std::vector<std::string> args, int rows,
@@ -85,10 +71,7 @@ bool RadioBench::hasStationList() const {
 }
 
 std::string RadioBench::stationList() const {
-    std::ifstream file(run_ + "/stationlist.txt", std::ios::binary);
-    std::ostringstream content;
-    content << file.rdbuf();
-    return content.str();
+    return tunelark::test::read_file(run_ + "/stationlist.txt");
 }
 
 std::optional<unsigned> RadioBench::storedVolume() const {
@@ -107,7 +90,7 @@ void RadioBench::removeStationList() const {
 }
 
 std::string RadioBench::writeFile(const std::string &name, const std::string &content) const {
-    const std::string path = root_ + "/" + name;
+    const std::string path = root_.file(name);
     std::ofstream(path, std::ios::binary) << content;
     return path;
 }

@@ -16,6 +16,7 @@
 
 #include "SimBoard.h"
 #include "Terminal.h"
+#include "scratch_dir.h"
 
 namespace e2e {
 
@@ -45,13 +46,12 @@ struct Entry {
 class RadioBench {
 public:
     RadioBench();
-    ~RadioBench();
     RadioBench(const RadioBench &) = delete;
     RadioBench &operator=(const RadioBench &) = delete;
 
     const std::string &runDirectory() const { return run_; }
     const std::string &boardDirectory() const { return board_; }
-    const std::string &scratch() const { return root_; }
+    const std::string &scratch() const { return root_.path(); }
 
     // The board's knobs for the next start.
     std::string clock = "virtual";
@@ -78,7 +78,7 @@ public:
     BoardReading board() const;
 
 private:
-    std::string root_;
+    tunelark::test::ScratchDir root_{"tunelark-e2e"};
     std::string run_;
     std::string board_;
 };

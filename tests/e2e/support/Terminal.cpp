@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Terminal.h"
 
+#include "exec_image.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -58,24 +60,10 @@ Millis remaining(Clock::time_point deadline) {
 } // namespace
 
 Terminal::Terminal(const Launch &launch) : rows_(launch.rows), cols_(launch.cols) {
-    // Built before the fork: the child may only call async-signal-safe
-    // functions until it has exec'd.
-    std::vector<std::string> words{launch.program};
-    words.insert(words.end(), launch.args.begin(), launch.args.end());
-    std::vector<char *> argv;
-    for (auto &word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-    std::vector<std::string> pairs;
-    for (const auto &[name, value] : launch.environment) {
-        pairs.push_back(name + "=" + value);
-    }
-    std::vector<char *> envp;
-    for (auto &pair : pairs) {
-        envp.push_back(pair.data());
-    }
-    envp.push_back(nullptr);
+    // The whole environment is the launch's: nothing is inherited.
+    tunelark::test::ChildEnvironment environment{false, {}, {}};
+    environment.set.assign(launch.environment.begin(), launch.environment.end());
+    const tunelark::test::ExecImage image(launch.program, launch.args, environment);
 
     winsize size{};
     size.ws_row = static_cast<unsigned short>(rows_);
@@ -90,7 +78,7 @@ Terminal::Terminal(const Launch &launch) : rows_(launch.rows), cols_(launch.cols
             (void)!write(STDOUT_FILENO, message, sizeof message - 1);
             _exit(126);
         }
-        execve(argv[0], argv.data(), envp.data());
+        image.exec();
         static const char message[] = "e2e: cannot run the program\n";
         (void)!write(STDOUT_FILENO, message, sizeof message - 1);
         _exit(127);

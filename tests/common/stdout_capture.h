@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Captures what the code under test writes to standard output (through stdio
-// or the descriptor), and feeds its standard input from a string.
+// or the descriptor), and feeds its standard input from a string. The one
+// capture of the test programs.
 #pragma once
 
 #include <cstdio>
@@ -53,6 +54,13 @@ private:
     int file_ = -1;
     int saved_ = -1;
 };
+
+// What `call` writes to standard output.
+template <typename Call> std::string captured_stdout(Call &&call) {
+    StdoutCapture capture;
+    call();
+    return capture.take();
+}
 
 // Standard input replaced by a pipe holding `text`, closed after it unless
 // `keep_open`; restored (with stdin's stdio state cleared) at the end.
