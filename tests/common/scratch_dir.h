@@ -35,6 +35,9 @@ public:
     const std::string &path() const { return path_; }
     // A name inside the directory (nothing is created).
     std::string file(const std::string &name) const { return path_ + "/" + name; }
+    std::filesystem::path operator/(const std::string &name) const {
+        return std::filesystem::path(path_) / name;
+    }
 
 private:
     std::string path_;

@@ -142,7 +142,7 @@ protected:
             umount2(dir_.path().c_str(), MNT_DETACH);
         }
     }
-    station_test::ScratchDir dir_;
+    tunelark::test::ScratchDir dir_{"tunelark-dab"};
     bool mounted_ = false;
 };
 

@@ -22,6 +22,8 @@
 #include "DABUtils.h"
 #include "Si468x_SPI.h"
 #include "SimBoard.h"
+#include "scratch_dir.h"
+#include "stdout_capture.h"
 
 namespace station_test {
 
@@ -124,39 +126,8 @@ inline std::vector<std::string> split_lines(const std::string &text) {
     return lines;
 }
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it at the end of the test.
-class ScratchDir {
-public:
-    ScratchDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "tunelark-dab-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            ADD_FAILURE() << "cannot create a scratch directory";
-        }
-        path_ = pattern;
-    }
-    ~ScratchDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    ScratchDir(const ScratchDir &) = delete;
-    ScratchDir &operator=(const ScratchDir &) = delete;
-
-    const std::filesystem::path &path() const { return path_; }
-    std::filesystem::path operator/(const std::string &name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
-
-// Runs `call` with standard output captured and returns what it printed.
-template <typename Call> std::string captured_stdout(Call &&call) {
-    testing::internal::CaptureStdout();
-    call();
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
+using tunelark::test::captured_stdout;
+using tunelark::test::ScratchDir;
 
 // A simulated board whose chip already runs the DAB firmware, with the link
 // open and the receiver properties set as the program sets them at start.

@@ -10,22 +10,16 @@
 #include <string>
 #include <unistd.h>
 
+#include "scratch_dir.h"
+
 namespace fuzz {
 
-// The directory is made once per process and left for the operating system's
-// temporary-file clean-up; each input reuses the same few names in it.
+// The directory is made once per process and removed when the fuzzer exits
+// (a crash leaves it, with the input that caused it beside the fuzzer's own
+// artefact); each input reuses the same few names in it.
 inline const std::string &scratch_directory() {
-    static const std::string directory = [] {
-        const char *base = std::getenv("TMPDIR");
-        std::string pattern =
-            std::string(base != nullptr ? base : "/tmp") + "/tunelark-fuzz-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) {
-            std::perror("mkdtemp");
-            std::abort();
-        }
-        return pattern;
-    }();
-    return directory;
+    static const tunelark::test::ScratchDir directory{"tunelark-fuzz"};
+    return directory.path();
 }
 
 // The code under test prints progress and error lines; they are not what
