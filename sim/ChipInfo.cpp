@@ -76,7 +76,7 @@ Chip::Result Chip::get_property_command(const uint8_t *out, std::size_t length) 
         return rejected();
     }
     uint16_t value = found->second;
-    if (faults_.matches("property-mismatch", id)) {
+    if (faults_.matches(Fault::PropertyMismatch, id)) {
         value = static_cast<uint16_t>(value + 1);
     }
     return accepted(GET_PROPERTY, {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)});

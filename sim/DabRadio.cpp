@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "Band.h"
+#include "SavedState.h"
 
 namespace sim {
 
@@ -170,12 +171,12 @@ struct DabRadio::Impl {
     // ---- phases of a tune --------------------------------------------------
 
     // A fault given for the tuned index, or for every index ("always").
-    bool on_this_index(const char *fault) const {
+    bool on_this_index(Fault fault) const {
         return faults.matches(fault, index) || faults.matches(fault, -1);
     }
 
     const Ensemble *ensemble() const {
-        if (!tuned || on_this_index("no-signal")) {
+        if (!tuned || on_this_index(Fault::NoSignal)) {
             return nullptr;
         }
         return band.on_frequency(frequency);
@@ -191,7 +192,7 @@ struct DabRadio::Impl {
     }
 
     uint64_t stc_at() const {
-        if (!tuned || on_this_index("tune-timeout")) {
+        if (!tuned || on_this_index(Fault::TuneTimeout)) {
             return never;
         }
         return settled ? 0 : later(tuned_at, timing.tune_ns);
@@ -447,7 +448,7 @@ struct DabRadio::Impl {
     Outcome event_status(const uint8_t *command, std::size_t length, uint64_t now) {
         const uint8_t ack = length > 1 ? command[1] : 0;
         const bool available = list_at() <= now;
-        const bool unstable = available && on_this_index("list-unstable");
+        const bool unstable = available && on_this_index(Fault::ListUnstable);
         if (unstable) {
             ++unstable_polls; // every look finds a list newer than the last
         }
@@ -455,7 +456,7 @@ struct DabRadio::Impl {
         if (unstable) {
             announced = true;
         }
-        if (available && on_this_index("list-unannounced")) {
+        if (available && on_this_index(Fault::ListUnannounced)) {
             announced = false;
         }
         Outcome outcome;
@@ -475,7 +476,7 @@ struct DabRadio::Impl {
         const Ensemble *e = ensemble();
         const auto records = service_list_records(*e);
         uint16_t size = static_cast<uint16_t>(6 + records.size());
-        if (const auto forced = faults.number("list-size")) {
+        if (const auto forced = faults.number(Fault::ListSize)) {
             size = static_cast<uint16_t>(*forced);
         }
         Outcome outcome;
@@ -488,7 +489,7 @@ struct DabRadio::Impl {
     }
 
     Outcome get_time(uint64_t now) const {
-        if (!acquired(now) || on_this_index("no-time")) {
+        if (!acquired(now) || on_this_index(Fault::NoTime)) {
             return rejected();
         }
         const Ensemble *e = ensemble();
@@ -523,7 +524,7 @@ struct DabRadio::Impl {
     Outcome start_service(const uint8_t *command, std::size_t length, uint64_t now) {
         const Service *service = nullptr;
         const Component *component = nullptr;
-        if (!lookup(command, length, now, &service, &component) || faults.has("start-fail") ||
+        if (!lookup(command, length, now, &service, &component) || faults.has(Fault::StartFail) ||
             (command[1] & 0x01) != (service->data ? 1 : 0)) {
             return rejected();
         }
@@ -562,10 +563,10 @@ struct DabRadio::Impl {
         }
         const bool waiting = packet.has_value();
         uint8_t flags = 0;
-        if (overflow || (waiting && faults.has("data-overflow"))) {
+        if (overflow || (waiting && faults.has(Fault::DataOverflow))) {
             flags |= DSRVOVFLINT;
         }
-        if (waiting && !faults.has("data-not-ready")) {
+        if (waiting && !faults.has(Fault::DataNotReady)) {
             flags |= DSRVPCKTINT;
         }
         // The overflow interrupt is cleared by the read that reports it.
@@ -583,7 +584,7 @@ struct DabRadio::Impl {
         put_le16(r, 0);
         std::vector<uint8_t> payload = waiting ? packet->payload : std::vector<uint8_t>{};
         uint16_t byte_count = static_cast<uint16_t>(payload.size());
-        if (const auto forced = faults.number("data-length"); forced && waiting) {
+        if (const auto forced = faults.number(Fault::DataLength); forced && waiting) {
             byte_count = static_cast<uint16_t>(*forced);
             if (*forced >= 0 && static_cast<std::size_t>(*forced) <= max_packet_payload) {
                 payload.resize(static_cast<std::size_t>(*forced), 0);
@@ -594,7 +595,7 @@ struct DabRadio::Impl {
         put_le16(r, waiting ? packet->segments : 0);
         if (!status_only) {
             r.insert(r.end(), payload.begin(), payload.end());
-            outcome.busy_ns = faults.has("data-no-cts") ? no_cts_busy_ns : timing.data_cts_ns;
+            outcome.busy_ns = faults.has(Fault::DataNoCts) ? no_cts_busy_ns : timing.data_cts_ns;
         }
         return outcome;
     }
@@ -606,27 +607,27 @@ struct DabRadio::Impl {
             return rejected();
         }
         std::vector<uint8_t> fields = user_application_fields(*component);
-        if (faults.has("ua-pad") || faults.has("ua-overrun")) {
+        if (faults.has(Fault::UaPad) || faults.has(Fault::UaOverrun)) {
             std::size_t p = 0;
             std::size_t last = fields.size();
             bool padded = false;
             for (const auto &ua : component->user_applications) {
                 const std::size_t length_of_data = ua.data.size();
-                if (length_of_data % 2 == 0 && !padded && faults.has("ua-pad")) {
+                if (length_of_data % 2 == 0 && !padded && faults.has(Fault::UaPad)) {
                     fields[p + 3 + length_of_data] = 0xFF;
                     padded = true;
                 }
                 last = p;
                 p += 3 + length_of_data + (length_of_data % 2 == 0 ? 1 : 0);
             }
-            if (faults.has("ua-overrun") && last < fields.size()) {
+            if (faults.has(Fault::UaOverrun) && last < fields.size()) {
                 // One byte more than the fields hold after this entry.
                 const std::size_t overrun = fields.size() - last - 3 + 1;
                 fields[last + 2] = static_cast<uint8_t>(std::min<std::size_t>(overrun, 255));
             }
         }
         uint8_t ua_length = static_cast<uint8_t>(fields.size());
-        if (const auto forced = faults.number("ua-length")) {
+        if (const auto forced = faults.number(Fault::UaLength)) {
             ua_length = static_cast<uint8_t>(*forced);
             if (ua_length > fields.size()) {
                 fields.resize(ua_length, 0);
@@ -758,17 +759,7 @@ constexpr const char *key_list = "frequency_list";
 
 std::optional<uint64_t> number_in(const std::map<std::string, std::string> &state,
                                   const char *key) {
-    const auto found = state.find(key);
-    if (found == state.end() || found->second.empty()) {
-        return std::nullopt;
-    }
-    char *end = nullptr;
-    errno = 0;
-    const unsigned long long value = std::strtoull(found->second.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || found->second[0] == '-') {
-        return std::nullopt;
-    }
-    return value;
+    return saved_number(state, key);
 }
 
 } // namespace
