@@ -15,35 +15,14 @@
 #include <sstream>
 
 #include "Band.h"
+#include "ChipProtocol.h"
 #include "SavedState.h"
 
 namespace sim {
 
+using namespace si468x;
+
 namespace {
-
-// Commands of the DAB image.
-constexpr uint8_t GET_DIGITAL_SERVICE_LIST = 0x80;
-constexpr uint8_t START_DIGITAL_SERVICE = 0x81;
-constexpr uint8_t STOP_DIGITAL_SERVICE = 0x82;
-constexpr uint8_t GET_DIGITAL_SERVICE_DATA = 0x84;
-constexpr uint8_t DAB_TUNE_FREQ = 0xB0;
-constexpr uint8_t DAB_DIGRAD_STATUS = 0xB2;
-constexpr uint8_t DAB_GET_EVENT_STATUS = 0xB3;
-constexpr uint8_t DAB_SET_FREQ_LIST = 0xB8;
-constexpr uint8_t DAB_GET_FREQ_LIST = 0xB9;
-constexpr uint8_t DAB_GET_COMPONENT_INFO = 0xBB;
-constexpr uint8_t DAB_GET_TIME = 0xBC;
-
-// STATUS0 bits the receiver owns.
-constexpr uint8_t STCINT = 0x01;
-constexpr uint8_t DSRVINT = 0x10;
-
-// Argument bits.
-constexpr uint8_t STC_ACK = 0x01;     // DAB_DIGRAD_STATUS: clear STCINT
-constexpr uint8_t DIGRAD_ACK = 0x08;  // DAB_DIGRAD_STATUS: clear the reception interrupts
-constexpr uint8_t EVENT_ACK = 0x01;   // DAB_GET_EVENT_STATUS: clear the reported events
-constexpr uint8_t DSRV_INTACK = 0x01; // GET_DIGITAL_SERVICE_DATA: clear the overflow
-constexpr uint8_t DSRV_STATUS_ONLY = 0x10;
 
 // DAB_DIGRAD_STATUS RESP4 (interrupts) and RESP5 (states).
 constexpr uint8_t RSSILINT = 0x02;
@@ -63,7 +42,6 @@ constexpr uint8_t SVRLIST = 0x01;
 constexpr uint8_t DSRVOVFLINT = 0x02;
 constexpr uint8_t DSRVPCKTINT = 0x01;
 
-constexpr uint16_t DAB_VALID_RSSI_THRESHOLD = 0xB201;
 constexpr uint16_t default_rssi_threshold = 12;
 
 // What the chip buffers of a started service before it drops packets.
@@ -341,28 +319,33 @@ struct DabRadio::Impl {
     }
 
     Outcome set_freq_list(const uint8_t *command, std::size_t length) {
-        if (length < 4) {
-            return rejected();
-        }
         const std::size_t count = command[1];
-        if (count == 0 || length != 4 + 4 * count) {
+        if (count == 0 || count > FREQ_LIST_MAX ||
+            length != FREQ_LIST_HEADER + FREQ_LIST_ENTRY * count) {
             return rejected();
         }
         std::vector<uint32_t> frequencies;
         for (std::size_t i = 0; i < count; ++i) {
-            frequencies.push_back(le32(command + 4 + 4 * i));
+            const uint32_t khz = le32(command + FREQ_LIST_HEADER + FREQ_LIST_ENTRY * i);
+            if (khz == 0) {
+                return rejected();
+            }
+            frequencies.push_back(khz);
         }
         chip_list = std::move(frequencies);
         return {};
     }
 
-    Outcome tune(const uint8_t *command, std::size_t length, uint64_t now) {
-        if (length < 6 || command[2] >= list().size()) {
+    Outcome tune(const uint8_t *command, uint64_t now) {
+        const uint16_t antcap =
+            static_cast<uint16_t>(command[TUNE_ANTCAP] | command[TUNE_ANTCAP + 1] << 8);
+        if ((command[1] & TUNE_INJECTION_MASK) > TUNE_INJECTION_MAX ||
+            antcap > TUNE_ANTCAP_MAX || command[TUNE_INDEX] >= list().size()) {
             return rejected();
         }
         untune();
         tuned = true;
-        index = command[2];
+        index = command[TUNE_INDEX];
         frequency = list()[index];
         tuned_at = now;
         return {};
@@ -510,14 +493,14 @@ struct DabRadio::Impl {
     // The service and component a 12-byte frame names, in the acquired ensemble.
     bool lookup(const uint8_t *command, std::size_t length, uint64_t now, const Service **service,
                 const Component **component) const {
-        if (length < 12 || !acquired(now)) {
+        if (length != DIGITAL_SERVICE_LENGTH || !acquired(now)) {
             return false;
         }
-        *service = find_service(*ensemble(), le32(command + 4));
+        *service = find_service(*ensemble(), le32(command + SERVICE_ID_AT));
         if (*service == nullptr) {
             return false;
         }
-        *component = find_component(**service, le32(command + 8));
+        *component = find_component(**service, le32(command + COMPONENT_ID_AT));
         return *component != nullptr;
     }
 
@@ -525,7 +508,7 @@ struct DabRadio::Impl {
         const Service *service = nullptr;
         const Component *component = nullptr;
         if (!lookup(command, length, now, &service, &component) || faults.has(Fault::StartFail) ||
-            (command[1] & 0x01) != (service->data ? 1 : 0)) {
+            (command[1] & SERVICE_TYPE_DATA) != (service->data ? SERVICE_TYPE_DATA : 0)) {
             return rejected();
         }
         stop_service();
@@ -651,6 +634,11 @@ struct DabRadio::Impl {
         if (command == nullptr || length == 0) {
             return rejected();
         }
+        // Length and reserved bits first: a refused command changes nothing.
+        const CommandShape *shape = receiver_command(command[0]);
+        if (shape == nullptr || !shape_accepts(*shape, command, length)) {
+            return rejected();
+        }
         const uint64_t now = clock.now_ns();
         advance(now);
         switch (command[0]) {
@@ -659,7 +647,7 @@ struct DabRadio::Impl {
         case DAB_SET_FREQ_LIST:
             return set_freq_list(command, length);
         case DAB_TUNE_FREQ:
-            return tune(command, length, now);
+            return tune(command, now);
         case DAB_DIGRAD_STATUS:
             return digrad_status(command, length, now);
         case DAB_GET_EVENT_STATUS:
@@ -702,7 +690,7 @@ DabRadio::DabRadio(const Clock &clock, const Faults &faults,
 DabRadio::~DabRadio() = default;
 
 bool DabRadio::handles(uint8_t opcode) {
-    return opcode >= 0x80 && opcode <= 0xBF;
+    return opcode >= DAB_FIRST_OPCODE && opcode <= DAB_LAST_OPCODE;
 }
 
 Outcome DabRadio::execute(const uint8_t *command, std::size_t length) {
