@@ -280,6 +280,11 @@ void Board::apply_state(const std::map<std::string, std::string> &state) {
     spi_ = SpiBus{};
     forget_kernel_handles();
     gpio_.load(state);
+    if (faults_.has(Fault::HostExitResetsChip)) {
+        // As if the host's exit had handed the pins back as booted: the
+        // reset line is an input, and the board's pull-down holds the chip.
+        gpio_.reset();
+    }
     chip_->load(state);
     reset_released_ = gpio_.reset_released();
     if (!reset_released_) {

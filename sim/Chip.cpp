@@ -405,6 +405,10 @@ void Chip::load(const std::map<std::string, std::string> &state) {
         }
     }
     inherited_running_ = state_ == ChipState::Running;
+    if (inherited_running_ && faults_.has(Fault::TakeoverDefaults)) {
+        // A chip that forgot its settings while nobody was talking to it.
+        properties_ = default_properties();
+    }
     std::map<std::string, std::string> receiver;
     for (const auto &[key, value] : state) {
         if (key.rfind("dab.", 0) == 0) {

@@ -120,6 +120,8 @@ struct DabRadio::Impl {
     uint64_t tuned_at = 0;
     bool settled = false; // tuned in an earlier process: every phase is long complete
     bool stc_acked = false;
+    // stcint-sticky: STCINT of an earlier tune, never acknowledged, still set.
+    bool stc_carried = false;
     std::optional<uint64_t> digrad_acked_at;
     bool list_reported = false;
     uint16_t unstable_polls = 0;
@@ -127,6 +129,9 @@ struct DabRadio::Impl {
     std::optional<Started> started;
     std::deque<QueuedPacket> queue;
     bool overflow = false;
+    // packet-needs-ack: the front packet went out in a full read and waits
+    // for its acknowledgement.
+    bool front_delivered = false;
 
     const std::vector<uint32_t> &list() const { return chip_list ? *chip_list : band.frequencies; }
 
@@ -144,6 +149,7 @@ struct DabRadio::Impl {
         started.reset();
         queue.clear();
         overflow = false;
+        front_delivered = false;
     }
 
     // ---- phases of a tune --------------------------------------------------
@@ -343,7 +349,10 @@ struct DabRadio::Impl {
             antcap > TUNE_ANTCAP_MAX || command[TUNE_INDEX] >= list().size()) {
             return rejected();
         }
+        const bool carry = faults.has(Fault::StcintSticky) &&
+                           (stc_carried || (stc_at() <= now && !stc_acked));
         untune();
+        stc_carried = carry;
         tuned = true;
         index = command[TUNE_INDEX];
         frequency = list()[index];
@@ -390,7 +399,10 @@ struct DabRadio::Impl {
         if (is_acquired) {
             states |= ACQ;
         }
-        if (valid) {
+        // The figures measured while the tune completes; fic-quality-late
+        // keeps them back until acquisition.
+        const bool measured = is_acquired || !faults.has(Fault::FicQualityLate);
+        if (valid && measured) {
             states |= VALID;
         }
 
@@ -399,11 +411,11 @@ struct DabRadio::Impl {
         r.push_back(interrupts);
         r.push_back(states);
         r.push_back(!tuned_done ? 0 : e != nullptr ? e->reception.rssi : noise);
-        r.push_back(e != nullptr ? e->reception.snr : 0);
+        r.push_back(e != nullptr && measured ? e->reception.snr : 0);
         // The FIC quality is measured while the tune completes, so a scan can
         // judge a channel right after STCINT; acquisition follows later.
-        r.push_back(valid ? e->reception.fic_quality : 0);
-        r.push_back(e != nullptr ? e->reception.cnr : 0);
+        r.push_back(valid && measured ? e->reception.fic_quality : 0);
+        r.push_back(e != nullptr && measured ? e->reception.cnr : 0);
         put_le16(r, is_acquired ? e->reception.fib_errors : 0);
         put_le32(r, tuned ? frequency : 0);
         r.push_back(tuned ? index : 0);
@@ -415,6 +427,9 @@ struct DabRadio::Impl {
 
         if ((ack & STC_ACK) != 0 && tuned_done) {
             stc_acked = true;
+        }
+        if ((ack & STC_ACK) != 0) {
+            stc_carried = false;
         }
         if ((ack & DIGRAD_ACK) != 0) {
             digrad_acked_at = now;
@@ -532,15 +547,22 @@ struct DabRadio::Impl {
     Outcome service_data(const uint8_t *command, std::size_t length, uint64_t now) {
         const uint8_t arg = length > 1 ? command[1] : 0;
         const bool status_only = (arg & DSRV_STATUS_ONLY) != 0;
+        const bool needs_ack = faults.has(Fault::PacketNeedsAck);
         if ((arg & DSRV_INTACK) != 0) {
             overflow = false;
+            if (needs_ack && front_delivered && !queue.empty()) {
+                queue.pop_front(); // the packet the last full read sent
+            }
+            front_delivered = false;
         }
         advance(now);
 
         std::optional<QueuedPacket> packet;
         if (!queue.empty()) {
             packet = queue.front();
-            if (!status_only) {
+            if (!status_only && needs_ack) {
+                front_delivered = true; // stays until acknowledged
+            } else if (!status_only) {
                 queue.pop_front();
             }
         }
@@ -552,8 +574,11 @@ struct DabRadio::Impl {
         if (waiting && !faults.has(Fault::DataNotReady)) {
             flags |= DSRVPCKTINT;
         }
-        // The overflow interrupt is cleared by the read that reports it.
-        overflow = false;
+        // The overflow interrupt is cleared by the read that reports it
+        // (overflow-sticky: only by INTACK).
+        if (!faults.has(Fault::OverflowSticky)) {
+            overflow = false;
+        }
 
         Outcome outcome;
         auto &r = outcome.resp;
@@ -673,7 +698,7 @@ struct DabRadio::Impl {
         const uint64_t now = clock.now_ns();
         advance(now);
         uint8_t bits = 0;
-        if (stc_at() <= now && !stc_acked) {
+        if ((stc_at() <= now && !stc_acked) || stc_carried) {
             bits |= STCINT;
         }
         if (!queue.empty()) {
@@ -703,6 +728,7 @@ uint8_t DabRadio::status0_bits() const {
 
 void DabRadio::chip_reset() {
     impl_->untune();
+    impl_->stc_carried = false;
     impl_->chip_list.reset();
 }
 
@@ -771,6 +797,7 @@ void DabRadio::save(std::map<std::string, std::string> &state) const {
 void DabRadio::load(const std::map<std::string, std::string> &state) {
     Impl &d = *impl_;
     d.untune();
+    d.stc_carried = false;
     d.chip_list.reset();
     if (const auto found = state.find(key_list); found != state.end() && !found->second.empty()) {
         std::vector<uint32_t> list;

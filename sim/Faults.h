@@ -57,6 +57,14 @@ enum class Fault : uint8_t {
     UaLength,
     UaOverrun,
     UaPad,
+    // The opposites of what the radio relies on (sim/README.md, "What the
+    // radio relies on").
+    StcintSticky,
+    FicQualityLate,
+    OverflowSticky,
+    PacketNeedsAck,
+    TakeoverDefaults,
+    HostExitResetsChip,
 };
 
 struct FaultInfo {
@@ -66,7 +74,7 @@ struct FaultInfo {
 };
 
 // Every fault with its name, in enumerator order.
-inline constexpr std::array<FaultInfo, 33> fault_table{{
+inline constexpr std::array<FaultInfo, 39> fault_table{{
     {Fault::Absent, "absent", false},
     {Fault::NoSpidev, "no-spidev", false},
     {Fault::InitFail, "init-fail", false},
@@ -100,6 +108,12 @@ inline constexpr std::array<FaultInfo, 33> fault_table{{
     {Fault::UaLength, "ua-length", true},
     {Fault::UaOverrun, "ua-overrun", false},
     {Fault::UaPad, "ua-pad", false},
+    {Fault::StcintSticky, "stcint-sticky", false},
+    {Fault::FicQualityLate, "fic-quality-late", false},
+    {Fault::OverflowSticky, "overflow-sticky", false},
+    {Fault::PacketNeedsAck, "packet-needs-ack", false},
+    {Fault::TakeoverDefaults, "takeover-defaults", false},
+    {Fault::HostExitResetsChip, "host-exit-resets-chip", false},
 }};
 
 namespace detail {
