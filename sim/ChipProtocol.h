@@ -78,6 +78,25 @@ constexpr uint8_t DAB_LAST_OPCODE = 0xBF;
 // STATUS0 bits the receiver owns (STCINT above).
 constexpr uint8_t DSRVINT = 0x10;
 
+// Reply bits of the receiver's commands.
+// DAB_DIGRAD_STATUS RESP4 (interrupts) and RESP5 (states).
+constexpr uint8_t RSSILINT = 0x02;
+constexpr uint8_t RSSIHINT = 0x01;
+constexpr uint8_t ACQINT = 0x04;
+constexpr uint8_t FICERRINT = 0x08;
+constexpr uint8_t HARDMUTE = 0x10;
+constexpr uint8_t FICERR = 0x08;
+constexpr uint8_t ACQ = 0x04;
+constexpr uint8_t VALID = 0x01;
+
+// DAB_GET_EVENT_STATUS RESP4 and RESP5.
+constexpr uint8_t SVRLISTINT = 0x01;
+constexpr uint8_t SVRLIST = 0x01;
+
+// GET_DIGITAL_SERVICE_DATA RESP4.
+constexpr uint8_t DSRVOVFLINT = 0x02;
+constexpr uint8_t DSRVPCKTINT = 0x01;
+
 // ---------------------------------------------------------------------------
 // What the chip accepts of a command: its length and, for each of ARG1 to
 // ARG3, the bits that may be set (0: a reserved byte, 0xFF: a value byte
@@ -94,8 +113,8 @@ struct CommandShape {
 // 2 high side); ARG2 the frequency index; ARG3 reserved; ARG4-5 ANTCAP.
 constexpr uint8_t TUNE_INJECTION_MASK = 0x03;
 constexpr uint8_t TUNE_INJECTION_MAX = 2;
-constexpr std::size_t TUNE_INDEX = 2;    // command byte
-constexpr std::size_t TUNE_ANTCAP = 4;   // command bytes, 16 bits
+constexpr std::size_t TUNE_INDEX = 2;     // command byte
+constexpr std::size_t TUNE_ANTCAP = 4;    // command bytes, 16 bits
 constexpr uint16_t TUNE_ANTCAP_MAX = 128; // 250 fF steps, 0 automatic
 
 // ARG1 of DAB_DIGRAD_STATUS.
@@ -186,22 +205,22 @@ inline constexpr std::array<PropertyFact, 21> property_facts{{
     {0x0200, 0x8000, 0xFFFF, 0x8000}, // DIGITAL_IO_OUTPUT_SELECT: bit 15 master
     {0x0201, 48000, 48000, 0xFFFF},   // DIGITAL_IO_OUTPUT_SAMPLE_RATE, Hz
     {0x0202, 0x1000, 0xFFFF, 0x1FFF}, // DIGITAL_IO_OUTPUT_FORMAT: size 12:8, slot 7:4, mode 3:0
-    {AUDIO_ANALOG_VOLUME, 63, 63, 0xFFFF}, // AUDIO_ANALOG_VOLUME, 0 to 63
-    {0x0301, 0x0000, 3, 0xFFFF},      // AUDIO_MUTE: left bit 0, right bit 1
-    {0x0302, 0x0000, 0xFFFF, 0x0001}, // AUDIO_OUTPUT_CONFIG: mono bit 0
-    {0x0800, 0x8001, 0xFFFF, 0x8003}, // PIN_CONFIG_ENABLE: INTB 15, I2S 1, DAC 0
-    {0x1710, 0xF8A9, 0xFFFF, 0xFFFF}, // DAB front-end varactor slope (signed)
-    {0x1711, 0x01C6, 0xFFFF, 0xFFFF}, // DAB front-end varactor intercept (signed)
-    {0x1712, 0x0000, 1, 0xFFFF},      // DAB front-end configuration: switch bit 0
-    {0x8100, 0x0000, 0xFFFF, 0x0003}, // DIGITAL_SERVICE_INT_SOURCE: packet 0, overflow 1
-    {0x8101, 8000, 0xFFFF, 0xFFFF},   // DIGITAL_SERVICE_RESTART_DELAY, ms
-    {0xB200, 30, 63, 0xFFFF},         // DAB_VALID_RSSI_TIME, ms
+    {AUDIO_ANALOG_VOLUME, 63, 63, 0xFFFF},       // AUDIO_ANALOG_VOLUME, 0 to 63
+    {0x0301, 0x0000, 3, 0xFFFF},                 // AUDIO_MUTE: left bit 0, right bit 1
+    {0x0302, 0x0000, 0xFFFF, 0x0001},            // AUDIO_OUTPUT_CONFIG: mono bit 0
+    {0x0800, 0x8001, 0xFFFF, 0x8003},            // PIN_CONFIG_ENABLE: INTB 15, I2S 1, DAC 0
+    {0x1710, 0xF8A9, 0xFFFF, 0xFFFF},            // DAB front-end varactor slope (signed)
+    {0x1711, 0x01C6, 0xFFFF, 0xFFFF},            // DAB front-end varactor intercept (signed)
+    {0x1712, 0x0000, 1, 0xFFFF},                 // DAB front-end configuration: switch bit 0
+    {0x8100, 0x0000, 0xFFFF, 0x0003},            // DIGITAL_SERVICE_INT_SOURCE: packet 0, overflow 1
+    {0x8101, 8000, 0xFFFF, 0xFFFF},              // DIGITAL_SERVICE_RESTART_DELAY, ms
+    {0xB200, 30, 63, 0xFFFF},                    // DAB_VALID_RSSI_TIME, ms
     {DAB_VALID_RSSI_THRESHOLD, 12, 127, 0xFFFF}, // DAB_VALID_RSSI_THRESHOLD
-    {0xB202, 2000, 4095, 0xFFFF},     // DAB_VALID_ACQ_TIME, ms
-    {0xB203, 1200, 4095, 0xFFFF},     // DAB_VALID_SYNC_TIME, ms
-    {0xB204, 35, 4095, 0xFFFF},       // DAB_VALID_DETECT_TIME, ms
-    {0xB300, 0x0000, 0xFFFF, 0x00FF}, // DAB_EVENT_INTERRUPT_SOURCE
-    {0xB301, 300, 0xFFFF, 0xFFFF},    // DAB_EVENT_MIN_SVRLIST_PERIOD, ms
+    {0xB202, 2000, 4095, 0xFFFF},                // DAB_VALID_ACQ_TIME, ms
+    {0xB203, 1200, 4095, 0xFFFF},                // DAB_VALID_SYNC_TIME, ms
+    {0xB204, 35, 4095, 0xFFFF},                  // DAB_VALID_DETECT_TIME, ms
+    {0xB300, 0x0000, 0xFFFF, 0x00FF},            // DAB_EVENT_INTERRUPT_SOURCE
+    {0xB301, 300, 0xFFFF, 0xFFFF},               // DAB_EVENT_MIN_SVRLIST_PERIOD, ms
 }};
 
 constexpr const PropertyFact *property_fact(uint16_t id) {
