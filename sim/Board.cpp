@@ -98,7 +98,7 @@ void Board::record(const std::string &call) {
 }
 
 bool Board::absent() const {
-    return broken_ || faults_.has("absent");
+    return broken_ || faults_.has(Fault::Absent);
 }
 
 bool Board::set_faults(const std::string &list, std::string *error) {
@@ -149,7 +149,7 @@ void Board::set_chip_running() {
 
 int Board::init() {
     record("bcm2835_init()");
-    if (faults_.has("init-fail")) {
+    if (faults_.has(Fault::InitFail)) {
         return 0;
     }
     peripherals_open_ = true;
@@ -202,7 +202,7 @@ uint8_t Board::gpio_lev(uint8_t pin) {
 
 int Board::spi_begin() {
     record("bcm2835_spi_begin()");
-    if (!peripherals_open_ || faults_.has("spi-fail")) {
+    if (!peripherals_open_ || faults_.has(Fault::SpiFail)) {
         return 0;
     }
     for (uint8_t pin = PIN_CE1; pin <= PIN_SCLK; ++pin) {
@@ -280,7 +280,7 @@ void Board::spi_transfern(char *buffer, uint32_t length) {
     auto *bytes = reinterpret_cast<uint8_t *>(buffer);
     // The library cannot report a failed transfer: what fails never reaches
     // the chip.
-    const bool failed = faults_.matches("transfer-fail", bytes[0]);
+    const bool failed = faults_.matches(Fault::TransferFail, bytes[0]);
     move_frame(bytes, length, frame_reaches_chip() && !failed, spi_.byte_ns());
 }
 

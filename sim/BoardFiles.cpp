@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "Board.h"
+#include "SavedState.h"
 
 namespace sim {
 
@@ -268,9 +269,9 @@ void Board::load_state() {
 void Board::apply_state(const std::map<std::string, std::string> &state) {
     // Time goes on from where the last process left it, never back.
     if (const auto found = state.find("clock_ns"); found != state.end()) {
-        const auto saved = Faults::parse_number(found->second);
-        if (saved && static_cast<uint64_t>(*saved) > clock_.now_ns()) {
-            clock_.set_now_ns(static_cast<uint64_t>(*saved));
+        const auto saved = saved_number(found->second);
+        if (saved && *saved > clock_.now_ns()) {
+            clock_.set_now_ns(*saved);
         }
     }
     // A new process: the peripherals are not mapped and SPI0 not claimed;
@@ -279,6 +280,11 @@ void Board::apply_state(const std::map<std::string, std::string> &state) {
     spi_ = SpiBus{};
     forget_kernel_handles();
     gpio_.load(state);
+    if (faults_.has(Fault::HostExitResetsChip)) {
+        // As if the host's exit had handed the pins back as booted: the
+        // reset line is an input, and the board's pull-down holds the chip.
+        gpio_.reset();
+    }
     chip_->load(state);
     reset_released_ = gpio_.reset_released();
     if (!reset_released_) {
@@ -324,7 +330,7 @@ const char *Board::device_node() {
     const std::string base = directory_.empty() ? scratch_directory() : directory_;
     // The fault names a node that cannot exist, and leaves the real one alone.
     node_path_ =
-        faults_.has("no-spidev") ? base + "/no-spidev/" + node_file : base + "/" + node_file;
+        faults_.has(Fault::NoSpidev) ? base + "/no-spidev/" + node_file : base + "/" + node_file;
     return node_path_.c_str();
 }
 

@@ -215,7 +215,7 @@ int Board::sys_open(const char *path, int flags) {
         if (::access(path, F_OK) != 0) {
             return kernel_fail(call, ENOENT);
         }
-        if (faults_.has("spi-fail")) {
+        if (faults_.has(Fault::SpiFail)) {
             return kernel_fail(call, ENXIO);
         }
         handle.kind = KernelHandle::Kind::Spidev;
@@ -252,7 +252,7 @@ int Board::sys_close(int fd) {
     // keeps a released output driving its level; a controller that returns
     // the pin to an input leaves RSTB to the board's pull-down.
     if (handle.kind == KernelHandle::Kind::Line && line_drives_reset(handle) &&
-        faults_.has("line-release-input")) {
+        faults_.has(Fault::LineReleaseInput)) {
         gpio_.fsel(PIN_RSTB, Gpio::FSEL_INPUT);
         reset_line_changed();
         persist_if_changed();
@@ -322,7 +322,7 @@ int Board::spidev_ioctl(const KernelHandle &handle, unsigned long request, void 
         if (transfer->tx_buf != 0) {
             std::memcpy(bytes.data(), reinterpret_cast<const void *>(transfer->tx_buf), length);
         }
-        if (faults_.matches("transfer-fail", bytes[0])) {
+        if (faults_.matches(Fault::TransferFail, bytes[0])) {
             return kernel_fail(call, EIO);
         }
         record(call);
@@ -406,7 +406,7 @@ int Board::chip_ioctl(const KernelHandle &handle, unsigned long request, void *a
             }
         }
         // Another driver holding the line looks the same to the requester.
-        if (faults_.has("init-fail")) {
+        if (faults_.has(Fault::InitFail)) {
             return kernel_fail(call, EBUSY);
         }
         record(call);

@@ -5,9 +5,11 @@
 #include "Chip.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 
 #include "ChipProtocol.h"
+#include "SavedState.h"
 
 namespace sim {
 
@@ -53,12 +55,8 @@ uint8_t noise(uint32_t seed, std::size_t position) {
 
 unsigned long number_or(const std::map<std::string, std::string> &state, const std::string &key,
                         unsigned long fallback) {
-    const auto found = state.find(key);
-    if (found == state.end()) {
-        return fallback;
-    }
-    const auto value = Faults::parse_number(found->second);
-    return value && *value >= 0 ? static_cast<unsigned long>(*value) : fallback;
+    const auto value = saved_number(state, key, ULONG_MAX);
+    return value ? static_cast<unsigned long>(*value) : fallback;
 }
 
 } // namespace
@@ -98,8 +96,8 @@ Chip::Result Chip::accepted(uint8_t opcode, std::vector<uint8_t> resp) {
     return result;
 }
 
-bool Chip::reset_fault(const char *name) const {
-    const auto count = faults_.number(name);
+bool Chip::reset_fault(Fault fault) const {
+    const auto count = faults_.number(fault);
     if (!count) {
         return false;
     }
@@ -138,7 +136,7 @@ void Chip::set_reset_released(bool released) {
     state_ = ChipState::WaitingPowerUp;
     // Out of reset the chip is ready for POWER_UP at once: CTS is set.
     reply_.cts_at_ns = 0;
-    mute_ = reset_fault("no-cts-after-reset");
+    mute_ = reset_fault(Fault::NoCtsAfterReset);
 }
 
 int Chip::running_image() const {
@@ -191,7 +189,7 @@ uint8_t Chip::status3(bool cts) const {
         break;
     case ChipState::Running:
         value = PUP_APPLICATION;
-        if (inherited_running_ && faults_.has("running-error")) {
+        if (inherited_running_ && faults_.has(Fault::RunningError)) {
             value |= ERRNR;
         }
         break;
@@ -202,7 +200,7 @@ uint8_t Chip::status3(bool cts) const {
     if (cts) {
         value |= reply_.status3_bits;
     }
-    if (const auto extra = faults_.number("status3"); extra && *extra > 0) {
+    if (const auto extra = faults_.number(Fault::Status3); extra && *extra > 0) {
         value |= static_cast<uint8_t>(*extra);
     }
     return value;
@@ -210,7 +208,7 @@ uint8_t Chip::status3(bool cts) const {
 
 bool Chip::cts_at(uint64_t ns) const {
     // The busy fault hangs the command for as long as the fault is there.
-    if (reply_.hung_opcode && faults_.matches("busy", *reply_.hung_opcode)) {
+    if (reply_.hung_opcode && faults_.matches(Fault::Busy, *reply_.hung_opcode)) {
         return false;
     }
     return ns >= reply_.cts_at_ns;
@@ -278,18 +276,18 @@ void Chip::command(const uint8_t *out, std::size_t length, const FrameTime &time
         found->second.pop_front();
         return;
     }
-    Result result = faults_.matches("errcmd", opcode) ? rejected() : execute(out, length);
+    Result result = faults_.matches(Fault::ErrCmd, opcode) ? rejected() : execute(out, length);
     uint64_t busy = result.accepted ? result.busy_ns : rejected_busy_ns;
     if (const auto override = busy_override_.find(opcode); override != busy_override_.end()) {
         busy = override->second;
     }
-    if (const auto slow = faults_.number("slow"); slow && *slow > 0) {
+    if (const auto slow = faults_.number(Fault::Slow); slow && *slow > 0) {
         busy += static_cast<uint64_t>(*slow);
     }
     reply_ = Reply{};
     reply_.cts_at_ns = time.end_ns + busy;
     busy_imposed_ns_ += busy;
-    if (faults_.matches("busy", opcode)) {
+    if (faults_.matches(Fault::Busy, opcode)) {
         reply_.hung_opcode = opcode;
     }
     reply_.err_cmd = !result.accepted;
@@ -297,10 +295,10 @@ void Chip::command(const uint8_t *out, std::size_t length, const FrameTime &time
     if (result.accepted) {
         command_overflow_ = false;
     }
-    if (faults_.matches("reply-overflow", opcode)) {
+    if (faults_.matches(Fault::ReplyOverflow, opcode)) {
         reply_.status3_bits |= REPOFERR;
     }
-    if (faults_.matches("garbage", opcode)) {
+    if (faults_.matches(Fault::Garbage, opcode)) {
         reply_.garbage_seed = (static_cast<uint32_t>(opcode) << 24) ^ ++garbage_count_;
     }
 }
@@ -400,13 +398,17 @@ void Chip::load(const std::map<std::string, std::string> &state) {
         if (key.rfind("prop.", 0) != 0) {
             continue;
         }
-        const auto id = Faults::parse_number(key.substr(5));
-        const auto number = Faults::parse_number(value);
-        if (id && number && *id >= 0 && *id <= 0xFFFF && *number >= 0 && *number <= 0xFFFF) {
+        const auto id = saved_number(key.substr(5));
+        const auto number = saved_number(value);
+        if (id && number && *id <= 0xFFFF && *number <= 0xFFFF) {
             properties_[static_cast<uint16_t>(*id)] = static_cast<uint16_t>(*number);
         }
     }
     inherited_running_ = state_ == ChipState::Running;
+    if (inherited_running_ && faults_.has(Fault::TakeoverDefaults)) {
+        // A chip that forgot its settings while nobody was talking to it.
+        properties_ = default_properties();
+    }
     std::map<std::string, std::string> receiver;
     for (const auto &[key, value] : state) {
         if (key.rfind("dab.", 0) == 0) {

@@ -120,7 +120,7 @@ private:
     Result execute(const uint8_t *out, std::size_t length);
     uint8_t status3(bool cts) const;
     uint8_t live_status0() const;
-    bool reset_fault(const char *name) const;
+    bool reset_fault(Fault fault) const;
     void forget_everything();
 
     // Boot loader commands (ChipBoot.cpp).

@@ -26,7 +26,7 @@ Chip::Result Chip::power_up(const uint8_t *out, std::size_t length) {
         std::memcmp(out, power_up_command, POWER_UP_LENGTH) != 0) {
         return rejected();
     }
-    if (reset_fault("powerup-fail")) {
+    if (reset_fault(Fault::PowerupFail)) {
         // The crystal did not start: the command completes, and the boot
         // loader never runs (STATUS3 stays 0x00).
         return accepted(POWER_UP);
@@ -54,8 +54,8 @@ Chip::Result Chip::host_load(const uint8_t *out, std::size_t length) {
     // since POWER_UP (the ROM patch) or of the second (the radio image).
     if (uploads_.current().bytes() == 0) {
         const std::size_t index = uploads_.current_index();
-        if ((index == 0 && reset_fault("patch-fail")) ||
-            (index == 1 && reset_fault("firmware-fail"))) {
+        if ((index == 0 && reset_fault(Fault::PatchFail)) ||
+            (index == 1 && reset_fault(Fault::FirmwareFail))) {
             return rejected();
         }
     }
@@ -80,7 +80,7 @@ Chip::Result Chip::boot(const uint8_t *out, std::size_t length) {
     }
     const auto bootable = uploads_.bootable();
     uploads_.clear();
-    if (!bootable.ok || reset_fault("boot-fail")) {
+    if (!bootable.ok || reset_fault(Fault::BootFail)) {
         // Like a chip after a corrupt upload: BOOT completes, and the boot
         // loader is still what runs.
         boot_problem_ = bootable.ok ? "boot-fail fault" : bootable.problem;

@@ -51,13 +51,15 @@ Chip::Result Chip::get_func_info(const uint8_t *out, std::size_t length) {
 }
 
 Chip::Result Chip::set_property_command(const uint8_t *out, std::size_t length) {
-    if (state_ != ChipState::Running || length != 6 || out[1] != 0) {
+    if (state_ != ChipState::Running || length != SET_PROPERTY_LENGTH || out[1] != 0) {
         return rejected();
     }
     const uint16_t id = static_cast<uint16_t>(out[2] | out[3] << 8);
     const uint16_t value = static_cast<uint16_t>(out[4] | out[5] << 8);
     const auto found = properties_.find(id);
-    if (found == properties_.end()) {
+    const PropertyFact *fact = property_fact(id);
+    // An id a test added to the store has no range: any value is taken.
+    if (found == properties_.end() || (fact != nullptr && !property_value_accepted(*fact, value))) {
         return rejected();
     }
     found->second = value;
@@ -67,7 +69,8 @@ Chip::Result Chip::set_property_command(const uint8_t *out, std::size_t length) 
 
 Chip::Result Chip::get_property_command(const uint8_t *out, std::size_t length) {
     // ARG1 is the number of properties to read; the radio reads one.
-    if (state_ != ChipState::Running || length != 4 || out[1] != 1) {
+    if (state_ != ChipState::Running || length != GET_PROPERTY_LENGTH ||
+        out[1] != GET_PROPERTY_COUNT) {
         return rejected();
     }
     const uint16_t id = static_cast<uint16_t>(out[2] | out[3] << 8);
@@ -76,7 +79,7 @@ Chip::Result Chip::get_property_command(const uint8_t *out, std::size_t length) 
         return rejected();
     }
     uint16_t value = found->second;
-    if (faults_.matches("property-mismatch", id)) {
+    if (faults_.matches(Fault::PropertyMismatch, id)) {
         value = static_cast<uint16_t>(value + 1);
     }
     return accepted(GET_PROPERTY, {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)});

@@ -182,11 +182,12 @@ TEST_F(PropertyTest, WriteIsConfirmedByReadingItBack) {
 }
 
 TEST_F(PropertyTest, SixteenBitIdsAndValuesGoLowByteFirst) {
-    const Si468x_Property property{0xB201, 0xA55A};
+    // The varactor slope takes any 16-bit value.
+    const Si468x_Property property{0x1710, 0xA55A};
     EXPECT_EQ(Si468x_set_property(&property), 0);
     ASSERT_EQ(commands().size(), 2u);
-    EXPECT_EQ(commands()[0], (Bytes{0x13, 0x00, 0x01, 0xB2, 0x5A, 0xA5}));
-    EXPECT_EQ(commands()[1], (Bytes{0x14, 0x01, 0x01, 0xB2}));
+    EXPECT_EQ(commands()[0], (Bytes{0x13, 0x00, 0x10, 0x17, 0x5A, 0xA5}));
+    EXPECT_EQ(commands()[1], (Bytes{0x14, 0x01, 0x10, 0x17}));
 }
 
 TEST_F(PropertyTest, ReadBackWithAnotherValueFailsAt218) {

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "BusHost.h"
+#include "Faults.h"
 #include "SimBoard.h"
 #include "scratch_dir.h"
 
@@ -262,6 +263,40 @@ TEST_F(BoardFaults, ResetForTestForgetsEveryFault) {
     const Bytes reply = command(power_up_bytes, 5);
     EXPECT_EQ(reply[1], 0x80);
     EXPECT_EQ(status3(reply), 0x80);
+}
+
+} // namespace
+
+namespace {
+
+// Every fault of the table is known by its name, and by no other.
+TEST(FaultTable, EveryNameParsesToItsOwnEnumerator) {
+    for (const auto &info : sim::fault_table) {
+        EXPECT_EQ(sim::fault_named(info.name), info.fault) << info.name;
+        sim::Faults faults;
+        std::string error;
+        const std::string entry = info.takes_value ? std::string(info.name) + "=7" : info.name;
+        ASSERT_TRUE(faults.parse(entry, &error)) << error;
+        EXPECT_TRUE(faults.has(info.fault)) << info.name;
+        if (info.takes_value) {
+            EXPECT_EQ(faults.number(info.fault), 7) << info.name;
+            EXPECT_TRUE(faults.matches(info.fault, 7)) << info.name;
+        }
+    }
+    EXPECT_FALSE(sim::fault_named("start-fial").has_value());
+}
+
+TEST(FaultTable, ValuesAreParsedOnceAndKeptInOrder) {
+    sim::Faults faults;
+    std::string error;
+    ASSERT_TRUE(faults.parse("tune-timeout=3, tune-timeout=0x11 ,tune-timeout=always", &error))
+        << error;
+    EXPECT_EQ(faults.numbers(sim::Fault::TuneTimeout), (std::vector<long>{3, 17, -1}));
+    EXPECT_EQ(faults.number(sim::Fault::TuneTimeout), 3);
+    EXPECT_FALSE(faults.has(sim::Fault::NoSignal));
+    EXPECT_FALSE(faults.parse("start-fail=1", &error));
+    EXPECT_FALSE(faults.parse("busy=", &error));
+    EXPECT_FALSE(faults.has(sim::Fault::TuneTimeout)) << "a refused list leaves no fault";
 }
 
 } // namespace

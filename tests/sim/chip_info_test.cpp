@@ -80,11 +80,11 @@ TEST_F(ChipInfo, PropertiesHoldTheirDefaultsAfterBoot) {
 TEST_F(ChipInfo, SetPropertyIsStoredRecordedAndReadBack) {
     ASSERT_EQ(status3(bring_up()), 0xC0);
     EXPECT_FALSE(err_cmd(set_property(0x0300, 20)));
-    EXPECT_FALSE(err_cmd(set_property(0xB202, 0xABCD)));
+    EXPECT_FALSE(err_cmd(set_property(0x1711, 0xABCD)));
     EXPECT_EQ(get_property(0x0300), 20);
-    EXPECT_EQ(get_property(0xB202), 0xABCD);
+    EXPECT_EQ(get_property(0x1711), 0xABCD);
     EXPECT_EQ(sim::property_writes(),
-              (std::vector<std::pair<uint16_t, uint16_t>>{{0x0300, 20}, {0xB202, 0xABCD}}));
+              (std::vector<std::pair<uint16_t, uint16_t>>{{0x0300, 20}, {0x1711, 0xABCD}}));
 }
 
 TEST_F(ChipInfo, PropertyCommandsAreChecked) {
