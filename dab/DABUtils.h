@@ -51,6 +51,93 @@ int16_t DAB_set_properties_output(void);
 int16_t DAB_set_properties_volume(uint8_t volume);
 
 // ---------------------------------------------------------------------------
+// Chip bring-up: reset, power-up, ROM patch and DAB image upload, boot and the
+// receiver properties, attempt after attempt. The radio and the diagnostics
+// program run this one sequence; what differs between them (the number of
+// attempts, where the images come from, what is printed, which failures end
+// the bring-up) is in the caller's record.
+
+// The waits of an attempt: between the two uploads, before the boot, and with
+// the chip held in reset and the bus released after a failed upload or boot,
+// so that the next attempt starts from a settled chip.
+constexpr uint32_t DAB_BRINGUP_PATCH_TO_IMAGE_MS = 50;
+constexpr uint32_t DAB_BRINGUP_IMAGE_TO_BOOT_MS = 100;
+constexpr uint32_t DAB_BRINGUP_RETRY_WAIT_MS = 2000;
+
+// Where the two images come from. The ROM patch comes from its file with
+// DAB_FIRMWARE_FILES, from the embedded image otherwise.
+enum DAB_FirmwareKind : uint8_t {
+    DAB_FIRMWARE_EMBEDDED, // both images embedded in the program
+    DAB_FIRMWARE_FILES,    // both images read from files
+    DAB_FIRMWARE_FLASH,    // the DAB image loaded from the board's flash
+};
+
+// The points of an attempt at which the caller's report is called.
+enum DAB_BringupStep : uint8_t {
+    DAB_BRINGUP_RESETTING,       // an attempt starts
+    DAB_BRINGUP_BUS_FAILED,      // the bus could not be claimed
+    DAB_BRINGUP_NO_CTS,          // no clear-to-send after a reset (not the first: see NO_CHIP)
+    DAB_BRINGUP_POWER_UP_FAILED, // POWER_UP failed
+    DAB_BRINGUP_POWERED_UP,      // POWER_UP done, the upload follows
+    DAB_BRINGUP_UPLOADING_PATCH, // the ROM patch upload starts
+    DAB_BRINGUP_PATCH_FAILED,    // the ROM patch upload failed
+    DAB_BRINGUP_UPLOADING_IMAGE, // the DAB image upload starts
+    DAB_BRINGUP_IMAGE_FAILED,    // the DAB image upload failed
+    DAB_BRINGUP_BOOT_FAILED,     // BOOT failed
+    DAB_BRINGUP_ABANDONED,       // the chip was held in reset after failed_step
+    DAB_BRINGUP_BOOTED,          // BOOT done, the receiver properties follow
+    DAB_BRINGUP_PROPERTIES_FAILED,
+};
+
+// What the report wants after a failure; after the other steps it is not read.
+enum DAB_BringupGo : uint8_t {
+    // Go on with the attempt as if the step had not failed (a failed bus,
+    // power-up or property write).
+    DAB_BRINGUP_GO_ON,
+    // The next attempt; after a failed upload or boot the chip is first held
+    // in reset for DAB_BRINGUP_RETRY_WAIT_MS. After a failed upload or boot
+    // GO_ON counts as RETRY, after failed properties RETRY counts as STOP.
+    DAB_BRINGUP_RETRY,
+    // No further attempt: the bring-up ends at once as DAB_BRINGUP_STOPPED.
+    DAB_BRINGUP_STOP,
+};
+
+enum DAB_BringupResult : uint8_t {
+    DAB_BRINGUP_UP,      // booted, receiver properties written
+    DAB_BRINGUP_NO_CHIP, // silence right after the first reset: no chip at all
+    DAB_BRINGUP_GAVE_UP, // every attempt failed
+    DAB_BRINGUP_STOPPED, // the report stopped it
+};
+
+struct DAB_Bringup;
+using DAB_BringupReport = DAB_BringupGo (*)(DAB_Bringup *bringup, DAB_BringupStep step);
+
+// The caller's record: no allocation, the paths and the status reply buffer
+// are the caller's.
+struct DAB_Bringup {
+    // Set by the caller.
+    uint16_t attempts;
+    DAB_FirmwareKind firmware;
+    const char *patch_path;   // DAB_FIRMWARE_FILES
+    const char *image_path;   // DAB_FIRMWARE_FILES
+    uint32_t flash_address;   // DAB_FIRMWARE_FLASH
+    uint8_t *status_reply;    // the status read after each reset (RD_REPLY_LENGTH bytes)
+    DAB_BringupReport report; // nullptr: nothing reported, every failure retried
+    void *context;            // the caller's, for the report
+    // Set by the sequence before each report.
+    uint16_t attempt;            // from 0
+    int16_t status;              // the failed step's status, or the reset's status read
+    DAB_BringupStep failed_step; // with DAB_BRINGUP_ABANDONED
+};
+
+// Runs up to `attempts` attempts: reset, the status read (silence after the
+// first reset is DAB_BRINGUP_NO_CHIP, after a later one the next attempt),
+// POWER_UP, LOAD_INIT and the ROM patch, DAB_BRINGUP_PATCH_TO_IMAGE_MS,
+// LOAD_INIT and the DAB image, DAB_BRINGUP_IMAGE_TO_BOOT_MS, BOOT; once booted,
+// DAB_set_properties_max_stations and DAB_set_properties_output.
+DAB_BringupResult DAB_bringup(DAB_Bringup *bringup);
+
+// ---------------------------------------------------------------------------
 // Band scan
 
 int16_t DAB_do_freq_scan(Si468x_ServiceList *list, uint8_t index);

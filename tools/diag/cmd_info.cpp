@@ -88,7 +88,7 @@ int cmd_upload(Session &session, Arguments &args) {
         return exit_usage;
     }
     FirmwareSource source;
-    source.kind = FirmwareSource::Kind::Files;
+    source.kind = DAB_FIRMWARE_FILES;
     source.patch_path = args[0];
     source.image_path = args[1];
     for (const std::string *path : {&source.patch_path, &source.image_path}) {
@@ -107,7 +107,7 @@ int cmd_flash_load(Session &session, Arguments &args) {
         return exit_usage;
     }
     FirmwareSource source;
-    source.kind = FirmwareSource::Kind::Flash;
+    source.kind = DAB_FIRMWARE_FLASH;
     if (!args.number(args[0], "address", UINT32_MAX, source.flash_address)) {
         return exit_usage;
     }
