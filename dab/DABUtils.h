@@ -138,6 +138,27 @@ struct DAB_Bringup {
 DAB_BringupResult DAB_bringup(DAB_Bringup *bringup);
 
 // ---------------------------------------------------------------------------
+// Tuning for an ensemble: the radio's playback and the diagnostics program's
+// tune wait the same way
+
+// The chip needs a moment after the tune before its reception status means
+// anything; then acquisition is polled with a fixed wait: ten polls 200 ms
+// apart give the ensemble two seconds.
+constexpr uint32_t DAB_AFTER_TUNE_MS = 500;
+constexpr uint8_t DAB_ACQUIRE_POLLS = 10;
+constexpr uint32_t DAB_ACQUIRE_POLL_WAIT_MS = 200;
+
+// DAB_TUNE_FREQ with the driver's wait for tune complete, then
+// DAB_AFTER_TUNE_MS, also after a failed tune (the chip may still complete
+// it). Returns 0, or the tune's failure at location 17.
+int16_t DAB_tune_for_ensemble(uint8_t index);
+// Up to DAB_ACQUIRE_POLLS reception status reads, DAB_ACQUIRE_POLL_WAIT_MS
+// after each one that does not show the ensemble acquired (the last one
+// too). `status` holds the last read that succeeded. Returns 1 acquired,
+// 0 not acquired, or the last read's failure at location 117 when it failed.
+int16_t DAB_await_ensemble(Si468x_DigradStatus *status);
+
+// ---------------------------------------------------------------------------
 // Band scan
 
 int16_t DAB_do_freq_scan(Si468x_ServiceList *list, uint8_t index);
