@@ -76,8 +76,7 @@ DAB_BringupGo bringup_report(DAB_Bringup *bringup, DAB_BringupStep step) {
 
 bool bringup_take_over_running_chip(CorvaneRadio_State *state) {
     // No reset: a chip that an earlier run left playing must keep playing.
-    if (Si468x_rd_reply(state->status_reply) < 0 ||
-        state->status_reply[STATUS3] != PUP_STATE_APPLICATION) {
+    if (!DAB_chip_running(state->status_reply)) {
         return false;
     }
     state->property.id = AUDIO_ANALOG_VOLUME;

@@ -130,6 +130,12 @@ struct DAB_Bringup {
     DAB_BringupStep failed_step; // with DAB_BRINGUP_ABANDONED
 };
 
+// The running-chip test: one status read, no reset, so that a chip an earlier
+// run left playing keeps playing. True when the DAB image runs with no error
+// bit (STATUS3 exactly the application state); the reply goes to
+// `status_reply` (RD_REPLY_LENGTH bytes).
+bool DAB_chip_running(uint8_t *status_reply);
+
 // Runs up to `attempts` attempts: reset, the status read (silence after the
 // first reset is DAB_BRINGUP_NO_CHIP, after a later one the next attempt),
 // POWER_UP, LOAD_INIT and the ROM patch, DAB_BRINGUP_PATCH_TO_IMAGE_MS,

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The chip bring-up of the radio and of the diagnostics program: reset,
-// power-up, firmware upload and boot with their waits and retries, then the
-// receiver properties.
+// The chip bring-up of the radio and of the diagnostics program: the
+// running-chip test, and reset, power-up, firmware upload and boot with their
+// waits and retries, then the receiver properties.
 #include "DABUtils.h"
 #include "Firmware.h"
 #include "Si468x_SPI.h"
@@ -115,6 +115,10 @@ DAB_AttemptEnd DAB_bringup_attempt(DAB_Bringup *bringup) {
 }
 
 } // namespace
+
+bool DAB_chip_running(uint8_t *status_reply) {
+    return Si468x_rd_reply(status_reply) >= 0 && status_reply[STATUS3] == PUP_STATE_APPLICATION;
+}
 
 DAB_BringupResult DAB_bringup(DAB_Bringup *bringup) {
     DAB_AttemptEnd end = DAB_AttemptEnd::Retry;

@@ -166,9 +166,9 @@ int Session::start() {
         return result;
     }
     uint8_t reply[RD_REPLY_LENGTH] = {};
-    const int16_t status = Si468x_rd_reply(reply);
-    if (status >= 0 && reply[STATUS3] == PUP_STATE_APPLICATION) {
-        std::printf("Si468x already running (STATUS3 0xC0): taken over without reset.\n");
+    if (DAB_chip_running(reply)) {
+        std::printf("Si468x already running (STATUS3 0x%02X): taken over without reset.\n",
+                    static_cast<unsigned>(PUP_STATE_APPLICATION));
         return exit_ok;
     }
     return bring_up(FirmwareSource::embedded());
