@@ -10,6 +10,7 @@
 
 #include "Band.h"
 #include "Bench.h"
+#include "DABUtils.h"
 #include "Si468x_commands.h"
 #include "SimBoard.h"
 
@@ -94,9 +95,11 @@ public:
         switch (opcode) {
         case LOAD_INIT:
             if (phase_ == Phase::PowerUp) {
-                open(Phase::Patch, "ROM patch upload (+50 ms wait)");
+                open(Phase::Patch, "ROM patch upload (+" +
+                                       std::to_string(DAB_BRINGUP_PATCH_TO_IMAGE_MS) + " ms wait)");
             } else if (phase_ == Phase::Patch) {
-                open(Phase::Image, "DAB image upload (+100 ms wait)");
+                open(Phase::Image, "DAB image upload (+" +
+                                       std::to_string(DAB_BRINGUP_IMAGE_TO_BOOT_MS) + " ms wait)");
             }
             break;
         case BOOT:
@@ -141,11 +144,11 @@ public:
         TimelineRow &row = rows_.back();
         if (phase_ != Phase::Frequency) {
             row.fixed_ns += ns;
-        } else if (ms == 100) {
+        } else if (ms == TUNE_POLL_WAIT_MS) {
             row.tune_poll_ns += ns;
-        } else if (ms == 200) {
+        } else if (ms == DAB_LIST_POLL_WAIT_MS) {
             row.event_poll_ns += ns;
-        } else if (ms == 1000) {
+        } else if (ms == DAB_TIME_WAIT_MS) {
             row.fixed_ns += ns;
         } else {
             row.other_wait_ns += ns;

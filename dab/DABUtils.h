@@ -46,6 +46,16 @@ void DABUtils_hold_output(char *buffer, std::size_t room);
 int16_t DABUtils_min(int16_t a, int16_t b);
 int16_t DABUtils_failure(int16_t status, int32_t location);
 
+// DAB_set_properties_max_stations writes DAB_RECEPTION_PROPERTIES properties
+// (front end, then the thresholds and time limits of a valid and acquired
+// ensemble), among them DAB_VALID_RSSI_THRESHOLD as DAB_SCAN_RSSI_THRESHOLD:
+// the level above which the chip counts a signal as valid, on which the band
+// scan's acceptance rests. DAB_set_properties_output writes
+// DAB_OUTPUT_PROPERTIES, DAB_set_properties_volume one.
+constexpr uint8_t DAB_RECEPTION_PROPERTIES = 8;
+constexpr uint8_t DAB_OUTPUT_PROPERTIES = 2;
+constexpr uint16_t DAB_SCAN_RSSI_THRESHOLD = 12;
+
 int16_t DAB_set_properties_max_stations(void);
 int16_t DAB_set_properties_output(void);
 int16_t DAB_set_properties_volume(uint8_t volume);
@@ -166,6 +176,15 @@ int16_t DAB_await_ensemble(Si468x_DigradStatus *status);
 
 // ---------------------------------------------------------------------------
 // Band scan
+
+// One frequency: an ensemble is taken only with a valid signal and a FIC
+// quality of at least DAB_MIN_FIC_QUALITY; its service list once stable,
+// polled up to DAB_LIST_POLLS times DAB_LIST_POLL_WAIT_MS apart. The full
+// scan reads the ensemble's date DAB_TIME_WAIT_MS after its list.
+constexpr uint8_t DAB_MIN_FIC_QUALITY = 30;
+constexpr int DAB_LIST_POLLS = 50;
+constexpr uint32_t DAB_LIST_POLL_WAIT_MS = 200;
+constexpr uint32_t DAB_TIME_WAIT_MS = 1000;
 
 int16_t DAB_do_freq_scan(Si468x_ServiceList *list, uint8_t index);
 int16_t DAB_do_full_scan(DAB_ScanResults *results, const uint32_t *frequencies, uint8_t count);
