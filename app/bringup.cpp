@@ -8,13 +8,9 @@
 
 namespace {
 
+// Every read is made and the record printed, whatever the reads returned.
 void bringup_read_chip_info(CorvaneRadio_State *state, bool with_func_info) {
-    Si468x_get_part_info(&state->chip_info);
-    Si468x_get_sys_state(&state->chip_info);
-    if (with_func_info) {
-        Si468x_get_func_info(&state->chip_info);
-    }
-    Si468x_print_chip_info(&state->chip_info);
+    DAB_read_chip_info(&state->chip_info, with_func_info, false, nullptr);
 }
 
 // The radio's console lines at the steps of the shared bring-up, and its

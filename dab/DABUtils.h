@@ -140,6 +140,15 @@ struct DAB_Bringup {
     DAB_BringupStep failed_step; // with DAB_BRINGUP_ABANDONED
 };
 
+// The chip information into `info`: GET_PART_INFO, GET_SYS_STATE and, with
+// `with_func_info`, GET_FUNC_INFO, then the record printed. With
+// `stop_at_failure` the first failed read ends it, unprinted; otherwise every
+// read is made and the record printed whatever they returned. Returns 0, or
+// the driver's status of the first failed read, which `failed_read` (when not
+// null) names: "part info", "system state" or "function info".
+int16_t DAB_read_chip_info(Si468x_ChipInfo *info, bool with_func_info, bool stop_at_failure,
+                           const char **failed_read);
+
 // The running-chip test: one status read, no reset, so that a chip an earlier
 // run left playing keeps playing. True when the DAB image runs with no error
 // bit (STATUS3 exactly the application state); the reply goes to

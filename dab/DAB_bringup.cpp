@@ -116,6 +116,36 @@ DAB_AttemptEnd DAB_bringup_attempt(DAB_Bringup *bringup) {
 
 } // namespace
 
+int16_t DAB_read_chip_info(Si468x_ChipInfo *info, bool with_func_info, bool stop_at_failure,
+                           const char **failed_read) {
+    struct Read {
+        int16_t (*read)(Si468x_ChipInfo *);
+        const char *name;
+    };
+    const Read reads[] = {
+        {Si468x_get_part_info, "part info"},
+        {Si468x_get_sys_state, "system state"},
+        {Si468x_get_func_info, "function info"},
+    };
+    const std::size_t count = with_func_info ? 3 : 2;
+    int16_t first_failure = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        const int16_t status = reads[k].read(info);
+        if (status == 0 || first_failure != 0) {
+            continue;
+        }
+        first_failure = status;
+        if (failed_read != nullptr) {
+            *failed_read = reads[k].name;
+        }
+        if (stop_at_failure) {
+            return first_failure;
+        }
+    }
+    Si468x_print_chip_info(info);
+    return first_failure;
+}
+
 bool DAB_chip_running(uint8_t *status_reply) {
     return Si468x_rd_reply(status_reply) >= 0 && status_reply[STATUS3] == PUP_STATE_APPLICATION;
 }
