@@ -35,7 +35,7 @@ constexpr char HELP_LINE_KEYS[] =
 
 // The only clock of the loop: the data-service poll runs once per key and
 // once per time-out.
-constexpr int MENU_KEY_TIMEOUT_MS = 100;
+constexpr int MENU_KEY_TIMEOUT_MS = static_cast<int>(DAB_DATA_POLL_MS);
 constexpr int ENTER_CLEARED_ROW = 20;
 
 constexpr uint16_t MENU_KEY_ENTER = 10;

@@ -286,6 +286,14 @@ int16_t DAB_scan_application_type(uint8_t freq_indexes[DAB_MAX_MATCHES],
                                   uint8_t *count, uint8_t num_frequencies);
 
 // ---------------------------------------------------------------------------
+// Data services
+
+// The pace of the packet fetch (Si468x_get_digital_service_data): the radio's
+// key loop fetches once per key time-out of this length, and the diagnostics
+// program's log polls at the same pace, so the chip sees the same load.
+constexpr uint32_t DAB_DATA_POLL_MS = 100;
+
+// ---------------------------------------------------------------------------
 // Data logging files
 
 int16_t DAB_save_logged_data(const Si468x_ServiceData *data, const char *path);

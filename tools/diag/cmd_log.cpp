@@ -11,9 +11,6 @@ namespace diag {
 
 namespace {
 
-// The radio's key loop fetches one packet per 100 ms key time-out; the log
-// polls at the same pace, so the chip sees the load it sees in the radio.
-constexpr uint32_t poll_interval_ms = 100;
 constexpr uint32_t default_time_limit_s = 60;
 constexpr uint32_t max_time_limit_s = 24 * 60 * 60;
 
@@ -94,7 +91,7 @@ int cmd_log(Session &session, Arguments &args) {
 
     // Time is counted in poll waits, not read from a clock: a board whose
     // clock is simulated must not turn the limit into real seconds.
-    const uint64_t polls = uint64_t{time_limit_s} * 1000 / poll_interval_ms;
+    const uint64_t polls = uint64_t{time_limit_s} * 1000 / DAB_DATA_POLL_MS;
     Si468x_ServiceData data{};
     uint32_t logged = 0;
     uint32_t failed_fetches = 0;
@@ -121,7 +118,7 @@ int cmd_log(Session &session, Arguments &args) {
                 continue;
             }
         }
-        bcm2835_delay(poll_interval_ms);
+        bcm2835_delay(DAB_DATA_POLL_MS);
         ++poll;
     }
     std::printf("Logged the component record and %lu packet%s to %s\n",
