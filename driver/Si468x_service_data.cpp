@@ -14,11 +14,11 @@ void Si468x_take_interrupts(Si468x_ServiceData *data, const uint8_t *reply) {
     data->buffer_count = reply[DSRV_BUFF_COUNT];
 }
 
+} // namespace
+
 bool Si468x_is_text_message(const uint8_t *payload) {
     return (payload[0] == 0x00 || payload[0] == TEXT_MESSAGE_TOGGLE) && payload[1] == 0x00;
 }
-
-} // namespace
 
 int16_t Si468x_get_digital_service_data(Si468x_ServiceData *data, uint8_t *ready) {
     uint8_t full_reply[DIGITAL_SERVICE_DATA_REPLY_LENGTH];

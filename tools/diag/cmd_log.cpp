@@ -15,9 +15,7 @@ constexpr uint32_t default_time_limit_s = 60;
 constexpr uint32_t max_time_limit_s = 24 * 60 * 60;
 
 bool is_text_packet(const Si468x_ServiceData &data) {
-    return data.byte_count >= TEXT_MESSAGE_HEADER &&
-           (data.payload[0] == 0x00 || data.payload[0] == TEXT_MESSAGE_TOGGLE) &&
-           data.payload[1] == 0x00;
+    return data.byte_count >= TEXT_MESSAGE_HEADER && Si468x_is_text_message(data.payload);
 }
 
 void print_packet(uint32_t number, const Si468x_ServiceData &data) {
