@@ -11,6 +11,7 @@
 #include "Band.h"
 #include "Bench.h"
 #include "DABUtils.h"
+#include "Si468x_bytes.h"
 #include "Si468x_commands.h"
 #include "SimBoard.h"
 
@@ -116,13 +117,13 @@ public:
             }
             break;
         case DAB_TUNE_FREQ:
-            if (frame.out.size() > 2) {
-                open(Phase::Frequency, frequency_label(band_, frame.out[2]));
+            if (frame.out.size() > DAB_TUNE_FREQ_INDEX) {
+                open(Phase::Frequency, frequency_label(band_, frame.out[DAB_TUNE_FREQ_INDEX]));
             }
             break;
         case SET_PROPERTY:
-            if (phase_ == Phase::Frequency && frame.out.size() >= 4 &&
-                (frame.out[2] | frame.out[3] << 8) == AUDIO_ANALOG_VOLUME) {
+            if (phase_ == Phase::Frequency && frame.out.size() >= PROPERTY_ID + sizeof(uint16_t) &&
+                Si468x_get_u16(frame.out.data() + PROPERTY_ID) == AUDIO_ANALOG_VOLUME) {
                 open(Phase::Volume, "station list saved, volume");
             }
             break;

@@ -118,6 +118,8 @@ constexpr uint8_t MIXEDREV = 0x02;
 constexpr uint8_t LOCALMOD = 0x01;
 
 constexpr uint16_t SET_PROPERTY_LENGTH = 6;
+constexpr uint16_t PROPERTY_ID = 2;        // command bytes of both, 16 bits
+constexpr uint16_t SET_PROPERTY_VALUE = 4; // command bytes, 16 bits
 constexpr uint16_t GET_PROPERTY_LENGTH = 4;
 constexpr uint16_t GET_PROPERTY_REPLY_LENGTH = 7;
 constexpr uint16_t PROPERTY_VALUE = 5; // 16 bits
