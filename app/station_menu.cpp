@@ -47,8 +47,10 @@ constexpr uint16_t MENU_KEY_QUIT = 'x';
 // What a time-out reads as in 16 bits.
 constexpr uint16_t MENU_KEY_NONE = 0xFFFF;
 
-// A data-service packet this short carries no text worth a line.
-constexpr uint16_t TEXT_MIN_BYTE_COUNT = 4;
+// A data-service packet shorter than a text message of one character carries
+// no text worth a line.
+constexpr uint16_t TEXT_MIN_BYTE_COUNT = TEXT_MESSAGE_HEADER + 1 + TEXT_MESSAGE_TRAILER;
+static_assert(TEXT_MIN_BYTE_COUNT == 4);
 
 bool station_menu_fits(void) {
     return LINES >= CORVANE_RADIO_MIN_LINES && COLS >= CORVANE_RADIO_MIN_COLS;

@@ -310,3 +310,5 @@ constexpr uint8_t DSCTY_MASK = 0x3F;
 // A text message packet (dynamic label): first byte 0x00 or 0x80, second 0.
 constexpr uint8_t TEXT_MESSAGE_TOGGLE = 0x80;
 constexpr uint16_t TEXT_MESSAGE_HEADER = 2;
+// After the text, one byte that is not part of it.
+constexpr uint16_t TEXT_MESSAGE_TRAILER = 1;

@@ -94,7 +94,7 @@ int16_t Si468x_get_digital_service_data(Si468x_ServiceData *data, uint8_t *ready
     // not part of it.
     if (Si468x_is_text_message(data->payload)) {
         uint16_t copied = 0;
-        while (copied + 3 < data->byte_count) {
+        while (copied + TEXT_MESSAGE_HEADER + TEXT_MESSAGE_TRAILER < data->byte_count) {
             data->text[copied] = static_cast<char>(data->payload[TEXT_MESSAGE_HEADER + copied]);
             ++copied;
         }
