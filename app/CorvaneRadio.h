@@ -26,6 +26,9 @@ constexpr uint16_t CORVANE_RADIO_BRINGUP_ATTEMPTS = 20;
 
 // Nothing tuned yet by play_station.
 constexpr uint8_t CORVANE_RADIO_NO_FREQ_INDEX = 255;
+// play_station: one more poll period after the ensemble is acquired, before
+// the service starts.
+constexpr uint32_t CORVANE_RADIO_ACQUIRED_TO_START_MS = DAB_ACQUIRE_POLL_WAIT_MS;
 
 constexpr uint8_t CORVANE_RADIO_MAX_VOLUME = AUDIO_ANALOG_VOLUME_MAX;
 

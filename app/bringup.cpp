@@ -1,41 +1,78 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Chip bring-up: the running-chip shortcut, and the full bring-up of reset,
-// power-up, firmware upload and boot with its retries.
+// power-up, firmware upload and boot with its retries (the shared sequence of
+// DAB_bringup, with the radio's console lines and attempt count).
 #include <cstdio>
 
 #include "CorvaneRadio.h"
-#include "Firmware.h"
-#include "Si468x_SPI.h"
 
 namespace {
 
-// A failed upload or boot leaves the chip in reset this long before the next
-// attempt, so it starts from a settled state.
-constexpr uint32_t CORVANE_RADIO_RETRY_WAIT_MS = 2000;
-constexpr uint32_t CORVANE_RADIO_PATCH_TO_FIRMWARE_MS = 50;
-constexpr uint32_t CORVANE_RADIO_FIRMWARE_TO_BOOT_MS = 100;
-
-void bringup_abandon_attempt(void) {
-    Si468x_SPI_RSTB_low();
-    Si468x_bus_disable();
-    bcm2835_delay(CORVANE_RADIO_RETRY_WAIT_MS);
+// Every read is made and the record printed, whatever the reads returned.
+void bringup_read_chip_info(CorvaneRadio_State *state, bool with_func_info) {
+    DAB_read_chip_info(&state->chip_info, with_func_info, false, nullptr);
 }
 
-void bringup_read_chip_info(CorvaneRadio_State *state, bool with_func_info) {
-    Si468x_get_part_info(&state->chip_info);
-    Si468x_get_sys_state(&state->chip_info);
-    if (with_func_info) {
-        Si468x_get_func_info(&state->chip_info);
+// The radio's console lines at the steps of the shared bring-up, and its
+// verdicts on the failures.
+DAB_BringupGo bringup_report(DAB_Bringup *bringup, DAB_BringupStep step) {
+    auto *state = static_cast<CorvaneRadio_State *>(bringup->context);
+    switch (step) {
+    case DAB_BRINGUP_RESETTING:
+        std::puts("Si468x resetting...");
+        break;
+    case DAB_BRINGUP_BUS_FAILED:
+        // The status read after the reset tells whether the chip answers.
+        return DAB_BRINGUP_GO_ON;
+    case DAB_BRINGUP_NO_CTS:
+        return DAB_BRINGUP_RETRY;
+    case DAB_BRINGUP_POWER_UP_FAILED:
+        // Only the first attempt gives up on a failed power-up; later ones
+        // try the upload anyway.
+        if (bringup->attempt == 0) {
+            std::fputs("Not powered up", stdout);
+            return DAB_BRINGUP_RETRY;
+        }
+        return DAB_BRINGUP_GO_ON;
+    case DAB_BRINGUP_POWERED_UP:
+        bringup_read_chip_info(state, false);
+        std::puts("Si468x powered up.");
+        std::printf("Load firmware now... Try %d\n", bringup->attempt);
+        std::puts("Sometimes the Si468x boots in a faulty state - if transmitting of the firmware "
+                  "causes problems, try to plug the board on the Raspberry Pi while the Pi is "
+                  "running already.");
+        break;
+    case DAB_BRINGUP_UPLOADING_PATCH:
+    case DAB_BRINGUP_UPLOADING_IMAGE:
+        break;
+    case DAB_BRINGUP_PATCH_FAILED:
+    case DAB_BRINGUP_BOOT_FAILED:
+        return DAB_BRINGUP_RETRY;
+    case DAB_BRINGUP_IMAGE_FAILED:
+        std::puts("Firmware not transmitted successfully");
+        std::fflush(stdout);
+        return DAB_BRINGUP_RETRY;
+    case DAB_BRINGUP_ABANDONED:
+        if (bringup->failed_step == DAB_BRINGUP_PATCH_FAILED) {
+            std::puts("Patch not transmitted successfully");
+        }
+        break;
+    case DAB_BRINGUP_BOOTED:
+        bringup_read_chip_info(state, true);
+        std::puts("\nSet properties");
+        break;
+    case DAB_BRINGUP_PROPERTIES_FAILED:
+        // The volume waits for the station set-up, which knows the stored one.
+        return DAB_BRINGUP_GO_ON;
     }
-    Si468x_print_chip_info(&state->chip_info);
+    return DAB_BRINGUP_GO_ON;
 }
 
 } // namespace
 
 bool bringup_take_over_running_chip(CorvaneRadio_State *state) {
     // No reset: a chip that an earlier run left playing must keep playing.
-    if (Si468x_rd_reply(state->status_reply) < 0 ||
-        state->status_reply[STATUS3] != PUP_STATE_APPLICATION) {
+    if (!DAB_chip_running(state->status_reply)) {
         return false;
     }
     state->property.id = AUDIO_ANALOG_VOLUME;
@@ -47,70 +84,28 @@ bool bringup_take_over_running_chip(CorvaneRadio_State *state) {
 }
 
 CorvaneRadio_Next bringup_full(CorvaneRadio_State *state) {
-    bool booted = false;
-    for (uint16_t attempt = 0; attempt < CORVANE_RADIO_BRINGUP_ATTEMPTS && !booted; ++attempt) {
-        std::puts("Si468x resetting...");
-        Si468x_bus_enable();
-        Si468x_reset();
+    DAB_Bringup bringup{};
+    bringup.attempts = CORVANE_RADIO_BRINGUP_ATTEMPTS;
+    bringup.firmware = DAB_FIRMWARE_EMBEDDED;
+    bringup.status_reply = state->status_reply;
+    bringup.report = bringup_report;
+    bringup.context = state;
 
-        if (Si468x_rd_reply(state->status_reply) < 0 || (state->status_reply[STATUS0] & CTS) == 0) {
-            // Silence right after the first reset means no chip at all; later
-            // it is one more chip that booted badly.
-            if (attempt == 0) {
-                main_failure("The Si468x chip could not be found. \nExit.");
-                return CORVANE_RADIO_END_RUN;
-            }
-            continue;
-        }
-
-        // Only the first attempt gives up on a failed power-up; later ones try
-        // the upload anyway.
-        if (Si468x_power_up() != 0 && attempt == 0) {
-            std::fputs("Not powered up", stdout);
-            continue;
-        }
-
-        bringup_read_chip_info(state, false);
-        std::puts("Si468x powered up.");
-        std::printf("Load firmware now... Try %d\n", attempt);
-        std::puts("Sometimes the Si468x boots in a faulty state - if transmitting of the firmware "
-                  "causes problems, try to plug the board on the Raspberry Pi while the Pi is "
-                  "running already.");
-
-        Si468x_load_init();
-        if (Si468x_load_firmware_static(fw_rom00_patch016bin, FW_ROM00_PATCH016_SIZE) != 0) {
-            bringup_abandon_attempt();
-            std::puts("Patch not transmitted successfully");
-            continue;
-        }
-
-        bcm2835_delay(CORVANE_RADIO_PATCH_TO_FIRMWARE_MS);
-        Si468x_load_init();
-        if (Si468x_load_firmware_static(fw_dab_radio_6_0_6bin, FW_DAB_RADIO_6_0_6_SIZE) != 0) {
-            std::puts("Firmware not transmitted successfully");
-            std::fflush(stdout);
-            bringup_abandon_attempt();
-            continue;
-        }
-
-        bcm2835_delay(CORVANE_RADIO_FIRMWARE_TO_BOOT_MS);
-        if (Si468x_boot() == 0) {
-            booted = true;
-        } else {
-            bringup_abandon_attempt();
-        }
-    }
-
-    if (!booted) {
-        main_failure("Error loading firmware (tried 20 times). The Si468x sometimes has problems "
-                     "saving the firmware. You should try again.");
+    switch (DAB_bringup(&bringup)) {
+    case DAB_BRINGUP_UP:
+        return CORVANE_RADIO_GO_ON;
+    case DAB_BRINGUP_NO_CHIP:
+        main_failure("The Si468x chip could not be found. \nExit.");
         return CORVANE_RADIO_END_RUN;
+    case DAB_BRINGUP_GAVE_UP:
+    case DAB_BRINGUP_STOPPED:
+        break;
     }
-
-    bringup_read_chip_info(state, true);
-    std::puts("\nSet properties");
-    // The volume waits for the station set-up, which knows the stored one.
-    DAB_set_properties_max_stations();
-    DAB_set_properties_output();
-    return CORVANE_RADIO_GO_ON;
+    char message[200];
+    std::snprintf(message, sizeof message,
+                  "Error loading firmware (tried %u times). The Si468x sometimes has problems "
+                  "saving the firmware. You should try again.",
+                  static_cast<unsigned>(CORVANE_RADIO_BRINGUP_ATTEMPTS));
+    main_failure(message);
+    return CORVANE_RADIO_END_RUN;
 }

@@ -33,12 +33,6 @@ void play_station_label_line(const char *format, int blanks, const Si468x_Servic
                       "");
 }
 
-// The chip needs a moment after the tune before its reception status means
-// anything; then acquisition is polled with a fixed wait.
-constexpr uint32_t PLAY_STATION_AFTER_TUNE_MS = 500;
-constexpr int PLAY_STATION_ACQUIRE_POLLS = 10;
-constexpr uint32_t PLAY_STATION_POLL_WAIT_MS = 200;
-
 } // namespace
 
 int play_station(uint8_t *last_index, uint8_t ensemble_index, uint8_t service_index,
@@ -55,25 +49,18 @@ int play_station(uint8_t *last_index, uint8_t ensemble_index, uint8_t service_in
     const DAB_Ensemble *ensemble = &results->ensembles[ensemble_index];
 
     // Another service of the ensemble already tuned needs no retune.
+    // A failed tune is not the end: the chip may still complete it, and the
+    // reception status tells.
     if (ensemble->freq_index != *last_index) {
-        Si468x_DAB_tune_freq(ensemble->freq_index);
-        bcm2835_delay(PLAY_STATION_AFTER_TUNE_MS);
+        DAB_tune_for_ensemble(ensemble->freq_index);
     }
 
-    bool acquired = false;
-    for (int poll = 0; poll < PLAY_STATION_ACQUIRE_POLLS && !acquired; ++poll) {
-        if (Si468x_DAB_digrad_status(status) == 0 && status->ensemble_acquired != 0) {
-            acquired = true;
-        } else {
-            bcm2835_delay(PLAY_STATION_POLL_WAIT_MS);
-        }
-    }
-    if (!acquired) {
+    if (DAB_await_ensemble(status) != 1) {
         // The last tuned index stays, so the next start tunes again.
         bottom_line_print(CORVANE_RADIO_STATUS_ROW, TUNE_FAILED_LINE);
         return -1;
     }
-    bcm2835_delay(PLAY_STATION_POLL_WAIT_MS);
+    bcm2835_delay(CORVANE_RADIO_ACQUIRED_TO_START_MS);
     *last_index = ensemble->freq_index;
 
     Si468x_Service service{};

@@ -35,7 +35,7 @@ constexpr char HELP_LINE_KEYS[] =
 
 // The only clock of the loop: the data-service poll runs once per key and
 // once per time-out.
-constexpr int MENU_KEY_TIMEOUT_MS = 100;
+constexpr int MENU_KEY_TIMEOUT_MS = static_cast<int>(DAB_DATA_POLL_MS);
 constexpr int ENTER_CLEARED_ROW = 20;
 
 constexpr uint16_t MENU_KEY_ENTER = 10;
@@ -47,8 +47,10 @@ constexpr uint16_t MENU_KEY_QUIT = 'x';
 // What a time-out reads as in 16 bits.
 constexpr uint16_t MENU_KEY_NONE = 0xFFFF;
 
-// A data-service packet this short carries no text worth a line.
-constexpr uint16_t TEXT_MIN_BYTE_COUNT = 4;
+// A data-service packet shorter than a text message of one character carries
+// no text worth a line.
+constexpr uint16_t TEXT_MIN_BYTE_COUNT = TEXT_MESSAGE_HEADER + 1 + TEXT_MESSAGE_TRAILER;
+static_assert(TEXT_MIN_BYTE_COUNT == 4);
 
 bool station_menu_fits(void) {
     return LINES >= CORVANE_RADIO_MIN_LINES && COLS >= CORVANE_RADIO_MIN_COLS;

@@ -4,6 +4,9 @@
 #include <algorithm>
 
 #include "Chip.h"
+#include "CorvaneRadio.h"
+#include "DABUtils.h"
+#include "Firmware.h"
 #include "Si468x_commands.h"
 
 namespace bench {
@@ -11,40 +14,15 @@ namespace bench {
 namespace {
 
 // ---- the prescribed algorithm's constants ------------------------------------
+// Every wait, poll count and threshold is the one the radio's code names
+// (driver, station management, application); only the arithmetic is the
+// model's own.
 
-// Clear-to-send: at most 50 status reads, the wait after read i is
-// i x 1000 + 50 microseconds.
+// Clear-to-send: at most CTS_POLL_COUNT status reads, the wait after read i
+// is i x step + first microseconds.
 constexpr uint64_t cts_wait_ns(uint32_t i) {
     return (uint64_t{i} * CTS_POLL_WAIT_STEP_US + CTS_POLL_WAIT_FIRST_US) * 1000;
 }
-
-// The reset pulse: line low for 200 ms, then 50 ms for the chip to wake.
-constexpr uint32_t RESET_LOW_MS = 200;
-constexpr uint32_t RESET_WAKE_MS = 50;
-constexpr uint32_t PATCH_TO_FIRMWARE_MS = 50;
-constexpr uint32_t FIRMWARE_TO_BOOT_MS = 100;
-
-constexpr uint32_t ROM_PATCH_BYTES = 5796;
-constexpr uint32_t DAB_IMAGE_BYTES = 496940;
-
-constexpr uint32_t EVENT_POLLS = 50;
-constexpr uint32_t EVENT_POLL_MS = 200;
-constexpr uint32_t ENSEMBLE_PAUSE_MS = 1000;
-
-constexpr uint32_t PLAY_AFTER_TUNE_MS = 500;
-constexpr uint32_t PLAY_ACQUIRE_POLLS = 10;
-constexpr uint32_t PLAY_POLL_MS = 200;
-constexpr uint32_t PLAY_SETTLE_MS = 200;
-
-// The reception properties of the scan and of the bring-up, and the output pair.
-constexpr uint32_t MAX_STATIONS_PROPERTIES = 8;
-constexpr uint32_t OUTPUT_PROPERTIES = 2;
-// What the scan judges a channel by.
-constexpr uint8_t VALID_RSSI_THRESHOLD = 12; // DAB_VALID_RSSI_THRESHOLD as the scan sets it
-constexpr uint8_t MIN_FIC_QUALITY = 30;
-
-// Commands without arguments: the opcode and one zero byte.
-constexpr uint32_t BARE_COMMAND_LENGTH = 2;
 
 // The receiver's commands (those of the DAB image) answer at once on the model;
 // the chip core's own have the busy times of its table.
@@ -66,9 +44,9 @@ bool scan_accepts(const sim::Ensemble *ensemble) {
     if (ensemble == nullptr) {
         return false;
     }
-    const bool valid =
-        ensemble->reception.rssi_valid.value_or(ensemble->reception.rssi >= VALID_RSSI_THRESHOLD);
-    return valid && ensemble->reception.fic_quality >= MIN_FIC_QUALITY;
+    const bool valid = ensemble->reception.rssi_valid.value_or(ensemble->reception.rssi >=
+                                                               DAB_SCAN_RSSI_THRESHOLD);
+    return valid && ensemble->reception.fic_quality >= DAB_MIN_FIC_QUALITY;
 }
 
 // ---- transport ------------------------------------------------------------------
@@ -134,13 +112,13 @@ void Reference::set_property() {
 }
 
 void Reference::set_properties_max_stations() {
-    for (uint32_t k = 0; k < MAX_STATIONS_PROPERTIES; ++k) {
+    for (uint32_t k = 0; k < DAB_RECEPTION_PROPERTIES; ++k) {
         set_property();
     }
 }
 
 void Reference::set_properties_output() {
-    for (uint32_t k = 0; k < OUTPUT_PROPERTIES; ++k) {
+    for (uint32_t k = 0; k < DAB_OUTPUT_PROPERTIES; ++k) {
         set_property();
     }
 }
@@ -179,7 +157,7 @@ void Reference::tune(bool acquires) {
 
 bool Reference::digrad_shows_acquired() {
     const uint64_t command_end =
-        exchange(DAB_DIGRAD_STATUS, BARE_COMMAND_LENGTH, DAB_DIGRAD_STATUS_REPLY_LENGTH);
+        exchange(DAB_DIGRAD_STATUS, DAB_DIGRAD_STATUS_LENGTH, DAB_DIGRAD_STATUS_REPLY_LENGTH);
     return acquired_at_ns_ && *acquired_at_ns_ <= command_end;
 }
 
@@ -188,9 +166,9 @@ bool Reference::await_service_list() {
     uint64_t waited = 0;
     bool version_remembered = false;
     bool stable = false;
-    for (uint32_t poll = 0; poll < EVENT_POLLS && !stable; ++poll) {
-        const uint64_t command_end =
-            exchange(DAB_GET_EVENT_STATUS, BARE_COMMAND_LENGTH, DAB_GET_EVENT_STATUS_REPLY_LENGTH);
+    for (int poll = 0; poll < DAB_LIST_POLLS && !stable; ++poll) {
+        const uint64_t command_end = exchange(DAB_GET_EVENT_STATUS, DAB_GET_EVENT_STATUS_LENGTH,
+                                              DAB_GET_EVENT_STATUS_REPLY_LENGTH);
         const bool available = list_at_ns_ && *list_at_ns_ <= command_end;
         // One poll announces the list and its version, a later one finds the
         // same version again.
@@ -198,9 +176,9 @@ bool Reference::await_service_list() {
             stable = true;
         } else {
             version_remembered = version_remembered || available;
-            if (poll + 1 < EVENT_POLLS) {
-                now_ns_ += uint64_t{EVENT_POLL_MS} * 1'000'000;
-                waited += uint64_t{EVENT_POLL_MS} * 1'000'000;
+            if (poll + 1 < DAB_LIST_POLLS) {
+                now_ns_ += uint64_t{DAB_LIST_POLL_WAIT_MS} * 1'000'000;
+                waited += uint64_t{DAB_LIST_POLL_WAIT_MS} * 1'000'000;
             }
         }
     }
@@ -221,29 +199,30 @@ void Reference::take_over_running_chip() {
 
 void Reference::bringup_full() {
     fixed_wait_ms(RESET_LOW_MS);
-    fixed_wait_ms(RESET_WAKE_MS);
+    fixed_wait_ms(RESET_SETTLE_MS);
     status_read(); // the chip answers after the reset
     exchange(POWER_UP, POWER_UP_LENGTH, POWER_UP_REPLY_LENGTH);
-    exchange(GET_PART_INFO, BARE_COMMAND_LENGTH, GET_PART_INFO_REPLY_LENGTH);
-    exchange(GET_SYS_STATE, BARE_COMMAND_LENGTH, GET_SYS_STATE_REPLY_LENGTH);
+    exchange(GET_PART_INFO, INFO_COMMAND_LENGTH, GET_PART_INFO_REPLY_LENGTH);
+    exchange(GET_SYS_STATE, INFO_COMMAND_LENGTH, GET_SYS_STATE_REPLY_LENGTH);
     exchange(LOAD_INIT, LOAD_INIT_LENGTH, 0);
-    upload(ROM_PATCH_BYTES);
-    fixed_wait_ms(PATCH_TO_FIRMWARE_MS);
+    upload(FW_ROM00_PATCH016_SIZE);
+    fixed_wait_ms(DAB_BRINGUP_PATCH_TO_IMAGE_MS);
     exchange(LOAD_INIT, LOAD_INIT_LENGTH, 0);
-    upload(DAB_IMAGE_BYTES);
-    fixed_wait_ms(FIRMWARE_TO_BOOT_MS);
+    upload(FW_DAB_RADIO_6_0_6_SIZE);
+    fixed_wait_ms(DAB_BRINGUP_IMAGE_TO_BOOT_MS);
     exchange(BOOT, BOOT_LENGTH, BOOT_REPLY_LENGTH);
-    exchange(GET_PART_INFO, BARE_COMMAND_LENGTH, GET_PART_INFO_REPLY_LENGTH);
-    exchange(GET_SYS_STATE, BARE_COMMAND_LENGTH, GET_SYS_STATE_REPLY_LENGTH);
-    exchange(GET_FUNC_INFO, BARE_COMMAND_LENGTH, GET_FUNC_INFO_REPLY_LENGTH);
+    exchange(GET_PART_INFO, INFO_COMMAND_LENGTH, GET_PART_INFO_REPLY_LENGTH);
+    exchange(GET_SYS_STATE, INFO_COMMAND_LENGTH, GET_SYS_STATE_REPLY_LENGTH);
+    exchange(GET_FUNC_INFO, INFO_COMMAND_LENGTH, GET_FUNC_INFO_REPLY_LENGTH);
     set_properties_max_stations();
     set_properties_output();
 }
 
 void Reference::scan_band(const sim::Band &band) {
     const auto count = static_cast<uint32_t>(band.frequencies.size());
-    exchange(DAB_GET_FREQ_LIST, BARE_COMMAND_LENGTH, DAB_GET_FREQ_LIST_COUNT_REPLY_LENGTH);
-    exchange(DAB_GET_FREQ_LIST, BARE_COMMAND_LENGTH, 4 * count + FREQ_LIST_FIRST);
+    exchange(DAB_GET_FREQ_LIST, DAB_GET_FREQ_LIST_LENGTH, DAB_GET_FREQ_LIST_COUNT_REPLY_LENGTH);
+    exchange(DAB_GET_FREQ_LIST, DAB_GET_FREQ_LIST_LENGTH,
+             FREQ_LIST_ENTRY_LENGTH * count + FREQ_LIST_FIRST);
     full_scan(band);
 }
 
@@ -259,35 +238,37 @@ void Reference::full_scan(const sim::Band &band) {
         }
         const auto size = static_cast<uint32_t>(SERVICE_LIST_HEADER +
                                                 sim::service_list_records(*ensemble).size());
-        exchange(GET_DIGITAL_SERVICE_LIST, BARE_COMMAND_LENGTH, SERVICE_LIST_SIZE_REPLY_LENGTH);
-        exchange(GET_DIGITAL_SERVICE_LIST, BARE_COMMAND_LENGTH, size + SERVICE_LIST_SIZE_OFFSET);
-        fixed_wait_ms(ENSEMBLE_PAUSE_MS);
-        exchange(DAB_GET_TIME, BARE_COMMAND_LENGTH, DAB_GET_TIME_REPLY_LENGTH);
+        exchange(GET_DIGITAL_SERVICE_LIST, GET_DIGITAL_SERVICE_LIST_LENGTH,
+                 SERVICE_LIST_SIZE_REPLY_LENGTH);
+        exchange(GET_DIGITAL_SERVICE_LIST, GET_DIGITAL_SERVICE_LIST_LENGTH,
+                 size + SERVICE_LIST_SIZE_OFFSET);
+        fixed_wait_ms(DAB_TIME_WAIT_MS);
+        exchange(DAB_GET_TIME, DAB_GET_TIME_LENGTH, DAB_GET_TIME_REPLY_LENGTH);
     }
 }
 
 void Reference::play_station(bool retune, bool acquires) {
     if (retune) {
         tune(acquires);
-        fixed_wait_ms(PLAY_AFTER_TUNE_MS);
+        fixed_wait_ms(DAB_AFTER_TUNE_MS);
     } else if (acquires) {
         acquired_at_ns_ = 0; // the ensemble has been held for a while
     }
     const uint64_t begin = now_ns_;
     uint64_t waited = 0;
     bool acquired = false;
-    for (uint32_t poll = 0; poll < PLAY_ACQUIRE_POLLS && !acquired; ++poll) {
+    for (uint32_t poll = 0; poll < DAB_ACQUIRE_POLLS && !acquired; ++poll) {
         acquired = digrad_shows_acquired();
         if (!acquired) {
-            now_ns_ += uint64_t{PLAY_POLL_MS} * 1'000'000;
-            waited += uint64_t{PLAY_POLL_MS} * 1'000'000;
+            now_ns_ += uint64_t{DAB_ACQUIRE_POLL_WAIT_MS} * 1'000'000;
+            waited += uint64_t{DAB_ACQUIRE_POLL_WAIT_MS} * 1'000'000;
         }
     }
     attribute_waits(begin, acquired_at_ns_.value_or(begin), waited);
     if (!acquired) {
         return;
     }
-    fixed_wait_ms(PLAY_SETTLE_MS);
+    fixed_wait_ms(CORVANE_RADIO_ACQUIRED_TO_START_MS);
     exchange(START_DIGITAL_SERVICE, DIGITAL_SERVICE_LENGTH, 0);
 }
 

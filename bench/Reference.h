@@ -67,7 +67,7 @@ private:
     // DAB_TUNE_FREQ and the tune-complete wait; sets the receiver's phase times.
     void tune(bool acquires);
     bool digrad_shows_acquired(); // one DAB_DIGRAD_STATUS
-    // The scan's wait for a stable service list; false after 50 polls.
+    // The scan's wait for a stable service list; false after DAB_LIST_POLLS polls.
     bool await_service_list();
 
     sim::DabRadio::Timing timing_;
@@ -83,7 +83,7 @@ private:
 
 // Whether the band scan takes the ensemble on this frequency: a valid signal
 // (the band's own verdict, else the RSSI against the threshold the scan sets)
-// and a FIC quality of at least 30.
+// and a FIC quality of at least DAB_MIN_FIC_QUALITY.
 bool scan_accepts(const sim::Ensemble *ensemble);
 
 } // namespace bench

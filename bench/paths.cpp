@@ -169,8 +169,8 @@ uint8_t expected_ensembles(const sim::Band &band) {
 int audio_service(const DAB_Ensemble *ensemble, int n) {
     for (uint8_t j = 0; j < ensemble->num_services; ++j) {
         Si468x_Service service{};
-        if (Si468x_get_digital_service(ensemble, j, &service) == 0 && service.pd_flag == 0 &&
-            n-- == 0) {
+        if (Si468x_get_digital_service(ensemble, j, &service) == 0 &&
+            service.pd_flag == SI468X_PD_AUDIO && n-- == 0) {
             return j;
         }
     }

@@ -10,6 +10,8 @@
 
 #include "Band.h"
 #include "Bench.h"
+#include "DABUtils.h"
+#include "Si468x_bytes.h"
 #include "Si468x_commands.h"
 #include "SimBoard.h"
 
@@ -94,9 +96,11 @@ public:
         switch (opcode) {
         case LOAD_INIT:
             if (phase_ == Phase::PowerUp) {
-                open(Phase::Patch, "ROM patch upload (+50 ms wait)");
+                open(Phase::Patch, "ROM patch upload (+" +
+                                       std::to_string(DAB_BRINGUP_PATCH_TO_IMAGE_MS) + " ms wait)");
             } else if (phase_ == Phase::Patch) {
-                open(Phase::Image, "DAB image upload (+100 ms wait)");
+                open(Phase::Image, "DAB image upload (+" +
+                                       std::to_string(DAB_BRINGUP_IMAGE_TO_BOOT_MS) + " ms wait)");
             }
             break;
         case BOOT:
@@ -113,13 +117,13 @@ public:
             }
             break;
         case DAB_TUNE_FREQ:
-            if (frame.out.size() > 2) {
-                open(Phase::Frequency, frequency_label(band_, frame.out[2]));
+            if (frame.out.size() > DAB_TUNE_FREQ_INDEX) {
+                open(Phase::Frequency, frequency_label(band_, frame.out[DAB_TUNE_FREQ_INDEX]));
             }
             break;
         case SET_PROPERTY:
-            if (phase_ == Phase::Frequency && frame.out.size() >= 4 &&
-                (frame.out[2] | frame.out[3] << 8) == AUDIO_ANALOG_VOLUME) {
+            if (phase_ == Phase::Frequency && frame.out.size() >= PROPERTY_ID + sizeof(uint16_t) &&
+                Si468x_get_u16(frame.out.data() + PROPERTY_ID) == AUDIO_ANALOG_VOLUME) {
                 open(Phase::Volume, "station list saved, volume");
             }
             break;
@@ -141,11 +145,11 @@ public:
         TimelineRow &row = rows_.back();
         if (phase_ != Phase::Frequency) {
             row.fixed_ns += ns;
-        } else if (ms == 100) {
+        } else if (ms == TUNE_POLL_WAIT_MS) {
             row.tune_poll_ns += ns;
-        } else if (ms == 200) {
+        } else if (ms == DAB_LIST_POLL_WAIT_MS) {
             row.event_poll_ns += ns;
-        } else if (ms == 1000) {
+        } else if (ms == DAB_TIME_WAIT_MS) {
             row.fixed_ns += ns;
         } else {
             row.other_wait_ns += ns;

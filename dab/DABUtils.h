@@ -46,12 +46,154 @@ void DABUtils_hold_output(char *buffer, std::size_t room);
 int16_t DABUtils_min(int16_t a, int16_t b);
 int16_t DABUtils_failure(int16_t status, int32_t location);
 
+// DAB_set_properties_max_stations writes DAB_RECEPTION_PROPERTIES properties
+// (front end, then the thresholds and time limits of a valid and acquired
+// ensemble), among them DAB_VALID_RSSI_THRESHOLD as DAB_SCAN_RSSI_THRESHOLD:
+// the level above which the chip counts a signal as valid, on which the band
+// scan's acceptance rests. DAB_set_properties_output writes
+// DAB_OUTPUT_PROPERTIES, DAB_set_properties_volume one.
+constexpr uint8_t DAB_RECEPTION_PROPERTIES = 8;
+constexpr uint8_t DAB_OUTPUT_PROPERTIES = 2;
+constexpr uint16_t DAB_SCAN_RSSI_THRESHOLD = 12;
+
 int16_t DAB_set_properties_max_stations(void);
 int16_t DAB_set_properties_output(void);
 int16_t DAB_set_properties_volume(uint8_t volume);
 
 // ---------------------------------------------------------------------------
+// Chip bring-up: reset, power-up, ROM patch and DAB image upload, boot and the
+// receiver properties, attempt after attempt. The radio and the diagnostics
+// program run this one sequence; what differs between them (the number of
+// attempts, where the images come from, what is printed, which failures end
+// the bring-up) is in the caller's record.
+
+// The waits of an attempt: between the two uploads, before the boot, and with
+// the chip held in reset and the bus released after a failed upload or boot,
+// so that the next attempt starts from a settled chip.
+constexpr uint32_t DAB_BRINGUP_PATCH_TO_IMAGE_MS = 50;
+constexpr uint32_t DAB_BRINGUP_IMAGE_TO_BOOT_MS = 100;
+constexpr uint32_t DAB_BRINGUP_RETRY_WAIT_MS = 2000;
+
+// Where the two images come from. The ROM patch comes from its file with
+// DAB_FIRMWARE_FILES, from the embedded image otherwise.
+enum DAB_FirmwareKind : uint8_t {
+    DAB_FIRMWARE_EMBEDDED, // both images embedded in the program
+    DAB_FIRMWARE_FILES,    // both images read from files
+    DAB_FIRMWARE_FLASH,    // the DAB image loaded from the board's flash
+};
+
+// The points of an attempt at which the caller's report is called.
+enum DAB_BringupStep : uint8_t {
+    DAB_BRINGUP_RESETTING,       // an attempt starts
+    DAB_BRINGUP_BUS_FAILED,      // the bus could not be claimed
+    DAB_BRINGUP_NO_CTS,          // no clear-to-send after a reset (not the first: see NO_CHIP)
+    DAB_BRINGUP_POWER_UP_FAILED, // POWER_UP failed
+    DAB_BRINGUP_POWERED_UP,      // POWER_UP done, the upload follows
+    DAB_BRINGUP_UPLOADING_PATCH, // the ROM patch upload starts
+    DAB_BRINGUP_PATCH_FAILED,    // the ROM patch upload failed
+    DAB_BRINGUP_UPLOADING_IMAGE, // the DAB image upload starts
+    DAB_BRINGUP_IMAGE_FAILED,    // the DAB image upload failed
+    DAB_BRINGUP_BOOT_FAILED,     // BOOT failed
+    DAB_BRINGUP_ABANDONED,       // the chip was held in reset after failed_step
+    DAB_BRINGUP_BOOTED,          // BOOT done, the receiver properties follow
+    DAB_BRINGUP_PROPERTIES_FAILED,
+};
+
+// What the report wants after a failure; after the other steps it is not read.
+enum DAB_BringupGo : uint8_t {
+    // Go on with the attempt as if the step had not failed (a failed bus,
+    // power-up or property write).
+    DAB_BRINGUP_GO_ON,
+    // The next attempt; after a failed upload or boot the chip is first held
+    // in reset for DAB_BRINGUP_RETRY_WAIT_MS. After a failed upload or boot
+    // GO_ON counts as RETRY, after failed properties RETRY counts as STOP.
+    DAB_BRINGUP_RETRY,
+    // No further attempt: the bring-up ends at once as DAB_BRINGUP_STOPPED.
+    DAB_BRINGUP_STOP,
+};
+
+enum DAB_BringupResult : uint8_t {
+    DAB_BRINGUP_UP,      // booted, receiver properties written
+    DAB_BRINGUP_NO_CHIP, // silence right after the first reset: no chip at all
+    DAB_BRINGUP_GAVE_UP, // every attempt failed
+    DAB_BRINGUP_STOPPED, // the report stopped it
+};
+
+struct DAB_Bringup;
+using DAB_BringupReport = DAB_BringupGo (*)(DAB_Bringup *bringup, DAB_BringupStep step);
+
+// The caller's record: no allocation, the paths and the status reply buffer
+// are the caller's.
+struct DAB_Bringup {
+    // Set by the caller.
+    uint16_t attempts;
+    DAB_FirmwareKind firmware;
+    const char *patch_path;   // DAB_FIRMWARE_FILES
+    const char *image_path;   // DAB_FIRMWARE_FILES
+    uint32_t flash_address;   // DAB_FIRMWARE_FLASH
+    uint8_t *status_reply;    // the status read after each reset (RD_REPLY_LENGTH bytes)
+    DAB_BringupReport report; // nullptr: nothing reported, every failure retried
+    void *context;            // the caller's, for the report
+    // Set by the sequence before each report.
+    uint16_t attempt;            // from 0
+    int16_t status;              // the failed step's status, or the reset's status read
+    DAB_BringupStep failed_step; // with DAB_BRINGUP_ABANDONED
+};
+
+// The chip information into `info`: GET_PART_INFO, GET_SYS_STATE and, with
+// `with_func_info`, GET_FUNC_INFO, then the record printed. With
+// `stop_at_failure` the first failed read ends it, unprinted; otherwise every
+// read is made and the record printed whatever they returned. Returns 0, or
+// the driver's status of the first failed read, which `failed_read` (when not
+// null) names: "part info", "system state" or "function info".
+int16_t DAB_read_chip_info(Si468x_ChipInfo *info, bool with_func_info, bool stop_at_failure,
+                           const char **failed_read);
+
+// The running-chip test: one status read, no reset, so that a chip an earlier
+// run left playing keeps playing. True when the DAB image runs with no error
+// bit (STATUS3 exactly the application state); the reply goes to
+// `status_reply` (RD_REPLY_LENGTH bytes).
+bool DAB_chip_running(uint8_t *status_reply);
+
+// Runs up to `attempts` attempts: reset, the status read (silence after the
+// first reset is DAB_BRINGUP_NO_CHIP, after a later one the next attempt),
+// POWER_UP, LOAD_INIT and the ROM patch, DAB_BRINGUP_PATCH_TO_IMAGE_MS,
+// LOAD_INIT and the DAB image, DAB_BRINGUP_IMAGE_TO_BOOT_MS, BOOT; once booted,
+// DAB_set_properties_max_stations and DAB_set_properties_output.
+DAB_BringupResult DAB_bringup(DAB_Bringup *bringup);
+
+// ---------------------------------------------------------------------------
+// Tuning for an ensemble: the radio's playback and the diagnostics program's
+// tune wait the same way
+
+// The chip needs a moment after the tune before its reception status means
+// anything; then acquisition is polled with a fixed wait: ten polls 200 ms
+// apart give the ensemble two seconds.
+constexpr uint32_t DAB_AFTER_TUNE_MS = 500;
+constexpr uint8_t DAB_ACQUIRE_POLLS = 10;
+constexpr uint32_t DAB_ACQUIRE_POLL_WAIT_MS = 200;
+
+// DAB_TUNE_FREQ with the driver's wait for tune complete, then
+// DAB_AFTER_TUNE_MS, also after a failed tune (the chip may still complete
+// it). Returns 0, or the tune's failure at location 17.
+int16_t DAB_tune_for_ensemble(uint8_t index);
+// Up to DAB_ACQUIRE_POLLS reception status reads, DAB_ACQUIRE_POLL_WAIT_MS
+// after each one that does not show the ensemble acquired (the last one
+// too). `status` holds the last read that succeeded. Returns 1 acquired,
+// 0 not acquired, or the last read's failure at location 117 when it failed.
+int16_t DAB_await_ensemble(Si468x_DigradStatus *status);
+
+// ---------------------------------------------------------------------------
 // Band scan
+
+// One frequency: an ensemble is taken only with a valid signal and a FIC
+// quality of at least DAB_MIN_FIC_QUALITY; its service list once stable,
+// polled up to DAB_LIST_POLLS times DAB_LIST_POLL_WAIT_MS apart. The full
+// scan reads the ensemble's date DAB_TIME_WAIT_MS after its list.
+constexpr uint8_t DAB_MIN_FIC_QUALITY = 30;
+constexpr int DAB_LIST_POLLS = 50;
+constexpr uint32_t DAB_LIST_POLL_WAIT_MS = 200;
+constexpr uint32_t DAB_TIME_WAIT_MS = 1000;
 
 int16_t DAB_do_freq_scan(Si468x_ServiceList *list, uint8_t index);
 int16_t DAB_do_full_scan(DAB_ScanResults *results, const uint32_t *frequencies, uint8_t count);
@@ -142,6 +284,14 @@ int16_t DAB_scan_application_type(uint8_t freq_indexes[DAB_MAX_MATCHES],
                                   uint32_t service_ids[DAB_MAX_MATCHES],
                                   uint32_t component_ids[DAB_MAX_MATCHES], uint16_t ua_type,
                                   uint8_t *count, uint8_t num_frequencies);
+
+// ---------------------------------------------------------------------------
+// Data services
+
+// The pace of the packet fetch (Si468x_get_digital_service_data): the radio's
+// key loop fetches once per key time-out of this length, and the diagnostics
+// program's log polls at the same pace, so the chip sees the same load.
+constexpr uint32_t DAB_DATA_POLL_MS = 100;
 
 // ---------------------------------------------------------------------------
 // Data logging files

@@ -8,10 +8,6 @@
 
 namespace {
 
-// An ensemble is taken only with a valid signal and a usable FIC.
-constexpr uint8_t DAB_MIN_FIC_QUALITY = 30;
-constexpr int DAB_LIST_POLLS = 50;
-constexpr unsigned DAB_LIST_POLL_WAIT_MS = 200;
 // No 16-bit list version equals it, so the first announcement is never
 // mistaken for a repeat.
 constexpr int32_t DAB_NO_LIST_VERSION = -1;

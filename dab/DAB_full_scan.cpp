@@ -9,10 +9,6 @@
 
 namespace {
 
-// The chip's clock information follows the service list; give it time to
-// arrive before the date is read.
-constexpr unsigned DAB_TIME_WAIT_MS = 1000;
-
 bool DAB_date_plausible(const Si468x_EnsembleTime *time) {
     return time->year != 0 && time->month != 0 && time->day != 0;
 }
@@ -44,6 +40,8 @@ int16_t DAB_do_full_scan(DAB_ScanResults *results, const uint32_t *frequencies, 
         if (last != 1) {
             continue;
         }
+        // The chip's clock information follows the service list; it is given
+        // time to arrive before the date is read.
         bcm2835_delay(DAB_TIME_WAIT_MS);
         last = Si468x_get_ensembletime(&time);
         if (last == 0 && DAB_date_plausible(&time)) {

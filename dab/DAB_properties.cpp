@@ -15,21 +15,23 @@ struct PropertySetting {
 // Reception: front-end tuning, then the thresholds and time limits that decide
 // when the chip reports a tuned ensemble as valid and acquired; the band scan's
 // acceptance test rests on that report.
-constexpr std::array<PropertySetting, 8> reception_settings{{
-    {DAB_TUNE_FE_VARM, 0},          // front-end varactor slope
-    {DAB_TUNE_FE_VARB, 0},          // front-end varactor intercept
-    {DAB_TUNE_FE_CFG, 1},           // front-end configuration
-    {DAB_VALID_RSSI_THRESHOLD, 12}, // level above which the signal counts as valid
-    {DAB_VALID_RSSI_TIME, 63},      // ms allowed for the signal-level validation
-    {DAB_VALID_ACQ_TIME, 2000},     // ms allowed for ensemble acquisition
-    {DAB_VALID_SYNC_TIME, 2000},    // ms allowed for synchronisation
-    {DAB_VALID_DETECT_TIME, 2000},  // ms allowed for DAB detection
+constexpr std::array<PropertySetting, DAB_RECEPTION_PROPERTIES> reception_settings{{
+    {DAB_TUNE_FE_VARM, 0},                               // front-end varactor slope
+    {DAB_TUNE_FE_VARB, 0},                               // front-end varactor intercept
+    {DAB_TUNE_FE_CFG, 1},                                // front-end configuration
+    {DAB_VALID_RSSI_THRESHOLD, DAB_SCAN_RSSI_THRESHOLD}, // level of a valid signal
+    {DAB_VALID_RSSI_TIME, 63},     // ms allowed for the signal-level validation
+    {DAB_VALID_ACQ_TIME, 2000},    // ms allowed for ensemble acquisition
+    {DAB_VALID_SYNC_TIME, 2000},   // ms allowed for synchronisation
+    {DAB_VALID_DETECT_TIME, 2000}, // ms allowed for DAB detection
 }};
 
-constexpr std::array<PropertySetting, 2> output_settings{{
+constexpr std::array<PropertySetting, DAB_OUTPUT_PROPERTIES> output_settings{{
     {PIN_CONFIG_ENABLE, 3},             // the audio outputs enabled
     {DIGITAL_IO_OUTPUT_FORMAT, 0x1800}, // digital audio output format
 }};
+// Every entry written out: a std::array fills missing ones with zeros.
+static_assert(reception_settings.back().id != 0 && output_settings.back().id != 0);
 
 // Writes the settings in order with one record refilled for each; the first
 // that fails stops the rest, reported at base + 100 x its position.

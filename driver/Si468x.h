@@ -279,4 +279,7 @@ int16_t Si468x_start_digital_service(uint8_t service_type, uint32_t service_id,
 int16_t Si468x_stop_digital_service(uint8_t service_type, uint32_t service_id,
                                     uint32_t component_id);
 int16_t Si468x_get_digital_service_data(Si468x_ServiceData *data, uint8_t *ready);
+// True when a packet's payload starts as a text message (dynamic label) does;
+// its first two bytes are read.
+bool Si468x_is_text_message(const uint8_t *payload);
 void Si468x_print_digital_service_data(const Si468x_ServiceData *data);

@@ -3,15 +3,7 @@
 // bus, the reset pulse and the power-down.
 #include "Si468x.h"
 #include "Si468x_SPI.h"
-
-namespace {
-
-// The chip needs its reset line low for a while to reset reliably, and time
-// after release before it answers a status read.
-constexpr uint32_t RESET_LOW_MS = 200;
-constexpr uint32_t RESET_SETTLE_MS = 50;
-
-} // namespace
+#include "Si468x_commands.h"
 
 int16_t Si468x_bus_init(void) {
     if (Si468x_SPI_setup() != 0) {

@@ -5,12 +5,6 @@
 #include "Si468x_bytes.h"
 #include "Si468x_commands.h"
 
-namespace {
-
-constexpr uint16_t INFO_COMMAND_LENGTH = 2;
-
-} // namespace
-
 int16_t Si468x_get_part_info(Si468x_ChipInfo *info) {
     uint8_t command[INFO_COMMAND_LENGTH] = {GET_PART_INFO, 0x00};
     uint8_t reply[GET_PART_INFO_REPLY_LENGTH];

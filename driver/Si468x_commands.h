@@ -73,6 +73,11 @@ constexpr uint32_t CTS_POLL_WAIT_FIRST_US = 50;
 constexpr uint32_t CTS_POLL_WAIT_STEP_US = 1000;
 constexpr uint16_t RD_REPLY_LENGTH = 7;
 
+// The reset pulse: the line low long enough for the chip to reset reliably,
+// then time after release before it answers a status read.
+constexpr uint32_t RESET_LOW_MS = 200;
+constexpr uint32_t RESET_SETTLE_MS = 50;
+
 // ---------------------------------------------------------------------------
 // Power-up, upload, boot
 
@@ -90,6 +95,8 @@ constexpr uint16_t BOOT_REPLY_LENGTH = 5;
 // ---------------------------------------------------------------------------
 // Chip information and properties
 
+// GET_PART_INFO, GET_SYS_STATE and GET_FUNC_INFO: the opcode and a zero byte.
+constexpr uint16_t INFO_COMMAND_LENGTH = 2;
 constexpr uint16_t GET_PART_INFO_REPLY_LENGTH = 24;
 constexpr uint16_t PART_INFO_CHIPREV = 5;
 constexpr uint16_t PART_INFO_ROMID = 6;
@@ -111,6 +118,8 @@ constexpr uint8_t MIXEDREV = 0x02;
 constexpr uint8_t LOCALMOD = 0x01;
 
 constexpr uint16_t SET_PROPERTY_LENGTH = 6;
+constexpr uint16_t PROPERTY_ID = 2;        // command bytes of both, 16 bits
+constexpr uint16_t SET_PROPERTY_VALUE = 4; // command bytes, 16 bits
 constexpr uint16_t GET_PROPERTY_LENGTH = 4;
 constexpr uint16_t GET_PROPERTY_REPLY_LENGTH = 7;
 constexpr uint16_t PROPERTY_VALUE = 5; // 16 bits
@@ -133,10 +142,12 @@ constexpr uint16_t DAB_VALID_DETECT_TIME = 0xB204;
 // ---------------------------------------------------------------------------
 // DAB tuning and reception status
 
+constexpr uint16_t DAB_GET_FREQ_LIST_LENGTH = 2;
 constexpr uint16_t DAB_GET_FREQ_LIST_COUNT_REPLY_LENGTH = 6;
 constexpr uint16_t FREQ_LIST_NUM_FREQS = 5;
-constexpr uint16_t FREQ_LIST_FIRST = 9; // 4 bytes per frequency
-constexpr uint16_t FREQ_LIST_REPLY_LENGTH_MAX = FREQ_LIST_FIRST + 4 * 255;
+constexpr uint16_t FREQ_LIST_FIRST = 9;
+constexpr uint16_t FREQ_LIST_ENTRY_LENGTH = 4; // one frequency in kHz, 32 bits
+constexpr uint16_t FREQ_LIST_REPLY_LENGTH_MAX = FREQ_LIST_FIRST + FREQ_LIST_ENTRY_LENGTH * 255;
 constexpr uint16_t DAB_SET_FREQ_LIST_HEADER_LENGTH = 4;
 
 constexpr uint16_t DAB_TUNE_FREQ_LENGTH = 6;
@@ -144,6 +155,7 @@ constexpr uint16_t DAB_TUNE_FREQ_INDEX = 2; // command byte of the frequency ind
 constexpr uint16_t TUNE_POLL_COUNT = 100;
 constexpr uint32_t TUNE_POLL_WAIT_MS = 100;
 
+constexpr uint16_t DAB_DIGRAD_STATUS_LENGTH = 2;
 constexpr uint16_t DAB_DIGRAD_STATUS_REPLY_LENGTH = 24;
 constexpr uint16_t DIGRAD_INTERRUPTS = 5;
 constexpr uint16_t DIGRAD_STATES = 6;
@@ -170,6 +182,7 @@ constexpr uint8_t FICERR = 0x08;
 constexpr uint8_t ACQ = 0x04;
 constexpr uint8_t VALID = 0x01;
 
+constexpr uint16_t DAB_GET_EVENT_STATUS_LENGTH = 2;
 constexpr uint16_t DAB_GET_EVENT_STATUS_REPLY_LENGTH = 9;
 constexpr uint8_t EVENT_ACK = 0x01;
 constexpr uint16_t EVENT_INTERRUPTS = 5;
@@ -185,6 +198,7 @@ constexpr uint8_t SVRLISTINT = 0x01;
 constexpr uint8_t FREQ_INFO = 0x02;
 constexpr uint8_t SVRLIST = 0x01;
 
+constexpr uint16_t DAB_GET_TIME_LENGTH = 2;
 constexpr uint16_t DAB_GET_TIME_REPLY_LENGTH = 12;
 constexpr uint8_t TIME_TYPE_LOCAL = 0x01;
 constexpr uint16_t TIME_YEAR = 5; // 16 bits
@@ -197,6 +211,7 @@ constexpr uint16_t TIME_SECOND = 11;
 // ---------------------------------------------------------------------------
 // Digital service list
 
+constexpr uint16_t GET_DIGITAL_SERVICE_LIST_LENGTH = 2;
 constexpr uint16_t SERVICE_LIST_SIZE_REPLY_LENGTH = 7;
 constexpr uint16_t SERVICE_LIST_SIZE = 5;    // 16 bits: list bytes after the SIZE field
 constexpr uint16_t SERVICE_LIST_VERSION = 7; // 16 bits
@@ -295,3 +310,5 @@ constexpr uint8_t DSCTY_MASK = 0x3F;
 // A text message packet (dynamic label): first byte 0x00 or 0x80, second 0.
 constexpr uint8_t TEXT_MESSAGE_TOGGLE = 0x80;
 constexpr uint16_t TEXT_MESSAGE_HEADER = 2;
+// After the text, one byte that is not part of it.
+constexpr uint16_t TEXT_MESSAGE_TRAILER = 1;

@@ -6,12 +6,6 @@
 #include "Si468x_bytes.h"
 #include "Si468x_commands.h"
 
-namespace {
-
-constexpr uint16_t DAB_DIGRAD_STATUS_LENGTH = 2;
-
-} // namespace
-
 int16_t Si468x_DAB_digrad_status(Si468x_DigradStatus *status) {
     // No acknowledge bits: the interrupt flags stay set for the next reader.
     uint8_t command[DAB_DIGRAD_STATUS_LENGTH] = {DAB_DIGRAD_STATUS, 0x00};

@@ -4,12 +4,6 @@
 #include "Si468x_bytes.h"
 #include "Si468x_commands.h"
 
-namespace {
-
-constexpr uint16_t DAB_GET_TIME_LENGTH = 2;
-
-} // namespace
-
 int16_t Si468x_get_ensembletime(Si468x_EnsembleTime *time) {
     uint8_t command[DAB_GET_TIME_LENGTH] = {DAB_GET_TIME, TIME_TYPE_LOCAL};
     uint8_t reply[DAB_GET_TIME_REPLY_LENGTH];

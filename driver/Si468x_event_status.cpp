@@ -6,12 +6,6 @@
 #include "Si468x_bytes.h"
 #include "Si468x_commands.h"
 
-namespace {
-
-constexpr uint16_t DAB_GET_EVENT_STATUS_LENGTH = 2;
-
-} // namespace
-
 int16_t Si468x_DAB_get_event_status(Si468x_EventStatus *status) {
     // Acknowledged on read, so a new-list event is seen once.
     uint8_t command[DAB_GET_EVENT_STATUS_LENGTH] = {DAB_GET_EVENT_STATUS, EVENT_ACK};

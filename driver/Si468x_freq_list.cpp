@@ -24,9 +24,8 @@ constexpr std::array<uint32_t, SI468X_BAND3_FREQ_COUNT> BAND3_FREQUENCIES{
 };
 
 constexpr uint16_t DAB_SET_FREQ_LIST_LENGTH =
-    DAB_SET_FREQ_LIST_HEADER_LENGTH + 4 * SI468X_BAND3_FREQ_COUNT;
+    DAB_SET_FREQ_LIST_HEADER_LENGTH + FREQ_LIST_ENTRY_LENGTH * SI468X_BAND3_FREQ_COUNT;
 static_assert(DAB_SET_FREQ_LIST_LENGTH == 168);
-constexpr uint16_t DAB_GET_FREQ_LIST_LENGTH = 2;
 
 } // namespace
 
@@ -47,13 +46,14 @@ int16_t Si468x_DAB_get_freq_list(uint32_t *frequencies, uint16_t capacity, uint8
     command[0] = DAB_GET_FREQ_LIST;
     command[1] = 0x00;
     uint8_t reply[FREQ_LIST_REPLY_LENGTH_MAX];
-    status = Si468x_send_cmd(command, reply, DAB_GET_FREQ_LIST_LENGTH,
-                             static_cast<uint16_t>(FREQ_LIST_FIRST + 4 * reported));
+    status =
+        Si468x_send_cmd(command, reply, DAB_GET_FREQ_LIST_LENGTH,
+                        static_cast<uint16_t>(FREQ_LIST_FIRST + FREQ_LIST_ENTRY_LENGTH * reported));
     if (status != 0) {
         return Si468x_failure(status, 119);
     }
     for (uint16_t i = 0; i < stored; ++i) {
-        frequencies[i] = Si468x_get_u32(reply + FREQ_LIST_FIRST + 4 * i);
+        frequencies[i] = Si468x_get_u32(reply + FREQ_LIST_FIRST + FREQ_LIST_ENTRY_LENGTH * i);
     }
     return 0;
 }
@@ -62,7 +62,8 @@ int16_t Si468x_DAB_set_freq_list(void) {
     uint8_t command[DAB_SET_FREQ_LIST_LENGTH] = {DAB_SET_FREQ_LIST, SI468X_BAND3_FREQ_COUNT, 0x00,
                                                  0x00};
     for (uint16_t i = 0; i < SI468X_BAND3_FREQ_COUNT; ++i) {
-        Si468x_put_u32(command + DAB_SET_FREQ_LIST_HEADER_LENGTH + 4 * i, BAND3_FREQUENCIES[i]);
+        Si468x_put_u32(command + DAB_SET_FREQ_LIST_HEADER_LENGTH + FREQ_LIST_ENTRY_LENGTH * i,
+                       BAND3_FREQUENCIES[i]);
     }
     const int16_t status = Si468x_send_cmd(command, nullptr, DAB_SET_FREQ_LIST_LENGTH, 0);
     if (status != 0) {

@@ -9,7 +9,7 @@ namespace {
 void Si468x_build_get_property(uint8_t *command, uint16_t id) {
     command[0] = GET_PROPERTY;
     command[1] = GET_PROPERTY_COUNT;
-    Si468x_put_u16(command + 2, id);
+    Si468x_put_u16(command + PROPERTY_ID, id);
 }
 
 } // namespace
@@ -29,8 +29,8 @@ int16_t Si468x_get_property(Si468x_Property *property) {
 
 int16_t Si468x_set_property(const Si468x_Property *property) {
     uint8_t set_command[SET_PROPERTY_LENGTH] = {SET_PROPERTY, 0x00};
-    Si468x_put_u16(set_command + 2, property->id);
-    Si468x_put_u16(set_command + 4, property->value);
+    Si468x_put_u16(set_command + PROPERTY_ID, property->id);
+    Si468x_put_u16(set_command + SET_PROPERTY_VALUE, property->value);
     // The read-back has its own buffer: the first transfer overwrites the first.
     uint8_t get_command[GET_PROPERTY_LENGTH];
     Si468x_build_get_property(get_command, property->id);

@@ -14,11 +14,11 @@ void Si468x_take_interrupts(Si468x_ServiceData *data, const uint8_t *reply) {
     data->buffer_count = reply[DSRV_BUFF_COUNT];
 }
 
+} // namespace
+
 bool Si468x_is_text_message(const uint8_t *payload) {
     return (payload[0] == 0x00 || payload[0] == TEXT_MESSAGE_TOGGLE) && payload[1] == 0x00;
 }
-
-} // namespace
 
 int16_t Si468x_get_digital_service_data(Si468x_ServiceData *data, uint8_t *ready) {
     uint8_t full_reply[DIGITAL_SERVICE_DATA_REPLY_LENGTH];
@@ -94,7 +94,7 @@ int16_t Si468x_get_digital_service_data(Si468x_ServiceData *data, uint8_t *ready
     // not part of it.
     if (Si468x_is_text_message(data->payload)) {
         uint16_t copied = 0;
-        while (copied + 3 < data->byte_count) {
+        while (copied + TEXT_MESSAGE_HEADER + TEXT_MESSAGE_TRAILER < data->byte_count) {
             data->text[copied] = static_cast<char>(data->payload[TEXT_MESSAGE_HEADER + copied]);
             ++copied;
         }

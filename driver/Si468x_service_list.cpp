@@ -4,12 +4,6 @@
 #include "Si468x_bytes.h"
 #include "Si468x_commands.h"
 
-namespace {
-
-constexpr uint16_t GET_DIGITAL_SERVICE_LIST_LENGTH = 2;
-
-} // namespace
-
 int16_t Si468x_get_digital_service_list(Si468x_ServiceList *list) {
     // The first read learns the list's size, the second reads the whole list
     // straight into the record.

@@ -80,8 +80,7 @@ void print_decoded_labels(const Si468x_ServiceList &list);
 
 // Where the bring-up takes its images from.
 struct FirmwareSource {
-    enum class Kind { Embedded, Files, Flash };
-    Kind kind = Kind::Embedded;
+    DAB_FirmwareKind kind = DAB_FIRMWARE_EMBEDDED;
     std::string patch_path; // Files
     std::string image_path; // Files
     uint32_t flash_address = 0;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The board session: root check, link set-up, the running-chip shortcut or the
-// full bring-up (reset, power-up, patch and DAB image, boot, receiver
-// properties), and what is left of the chip when the run ends.
+// full bring-up (the radio's sequence, DAB_bringup, with three attempts and
+// the program's own lines), and what is left of the chip when the run ends.
 #include <cstdio>
 #include <unistd.h>
 
@@ -17,50 +17,98 @@ namespace {
 constexpr int16_t STATUS_HOST_FAILURE = -6;
 
 // Fewer than the radio's twenty: a diagnosis wants to see a flaky chip fail.
-constexpr int bring_up_attempts = 3;
-constexpr uint32_t wait_between_images_ms = 50;
-constexpr uint32_t wait_before_boot_ms = 100;
-constexpr uint32_t wait_after_failed_attempt_ms = 2000;
+constexpr uint16_t bring_up_attempts = 3;
 
-// A failed upload or boot leaves the chip mid-load; holding it in reset with
-// the bus released for a while gives the next attempt a chip that starts
-// from scratch, as the radio does.
-void abandon_attempt() {
-    Si468x_SPI_RSTB_low();
-    Si468x_bus_disable();
-    bcm2835_delay(wait_after_failed_attempt_ms);
+// A file that cannot be read stays unreadable however often the chip is reset.
+bool retry_is_pointless(const FirmwareSource &source, int16_t status) {
+    return source.kind == DAB_FIRMWARE_FILES && status == STATUS_HOST_FAILURE;
 }
 
-int16_t upload_patch(const FirmwareSource &source) {
-    if (source.kind == FirmwareSource::Kind::Files) {
+void print_patch_upload(const FirmwareSource &source) {
+    if (source.kind == DAB_FIRMWARE_FILES) {
         std::printf("Uploading the patch from %s\n", source.patch_path.c_str());
-        return Si468x_load_firmware(source.patch_path.c_str());
+        return;
     }
     std::printf("Uploading the embedded patch (%u bytes)\n",
                 static_cast<unsigned>(FW_ROM00_PATCH016_SIZE));
-    return Si468x_load_firmware_static(fw_rom00_patch016bin, FW_ROM00_PATCH016_SIZE);
 }
 
-int16_t upload_image(const FirmwareSource &source) {
+void print_image_upload(const FirmwareSource &source) {
     switch (source.kind) {
-    case FirmwareSource::Kind::Files:
+    case DAB_FIRMWARE_FILES:
         std::printf("Uploading the firmware image from %s\n", source.image_path.c_str());
-        return Si468x_load_firmware(source.image_path.c_str());
-    case FirmwareSource::Kind::Flash:
+        return;
+    case DAB_FIRMWARE_FLASH:
         std::printf("Loading the firmware image from flash address 0x%08lX\n",
                     static_cast<unsigned long>(source.flash_address));
-        return Si468x_load_firmware_flash(source.flash_address);
-    case FirmwareSource::Kind::Embedded:
+        return;
+    case DAB_FIRMWARE_EMBEDDED:
         break;
     }
     std::printf("Uploading the embedded DAB firmware image (%u bytes)\n",
                 static_cast<unsigned>(FW_DAB_RADIO_6_0_6_SIZE));
-    return Si468x_load_firmware_static(fw_dab_radio_6_0_6bin, FW_DAB_RADIO_6_0_6_SIZE);
 }
 
-// A file that cannot be read stays unreadable however often the chip is reset.
-bool retry_is_pointless(const FirmwareSource &source, int16_t status) {
-    return source.kind == FirmwareSource::Kind::Files && status == STATUS_HOST_FAILURE;
+// The diagnostics program's lines at the steps of the shared bring-up: every
+// failure with the driver's status and location, and a retry unless a file
+// cannot be used or the receiver properties fail.
+struct ReportContext {
+    const FirmwareSource *source;
+};
+
+DAB_BringupGo report_step(DAB_Bringup *bringup, DAB_BringupStep step) {
+    const FirmwareSource &source = *static_cast<ReportContext *>(bringup->context)->source;
+    const int16_t status = bringup->status;
+    switch (step) {
+    case DAB_BRINGUP_RESETTING:
+        std::printf("Si468x resetting... (attempt %d of %d)\n", bringup->attempt + 1,
+                    bringup->attempts);
+        break;
+    case DAB_BRINGUP_BUS_FAILED:
+        fail_driver("bus", status);
+        return DAB_BRINGUP_RETRY;
+    case DAB_BRINGUP_NO_CTS:
+        fail("bring-up: no clear-to-send after reset");
+        return DAB_BRINGUP_RETRY;
+    case DAB_BRINGUP_POWER_UP_FAILED:
+        fail_driver("power-up", status);
+        return DAB_BRINGUP_RETRY;
+    case DAB_BRINGUP_POWERED_UP:
+        std::printf("Si468x powered up.\n");
+        break;
+    case DAB_BRINGUP_UPLOADING_PATCH:
+        print_patch_upload(source);
+        break;
+    case DAB_BRINGUP_PATCH_FAILED:
+        fail_driver("patch upload", status);
+        if (retry_is_pointless(source, status)) {
+            fail("bring-up: stopped, the patch file cannot be used");
+            return DAB_BRINGUP_STOP;
+        }
+        return DAB_BRINGUP_RETRY;
+    case DAB_BRINGUP_UPLOADING_IMAGE:
+        print_image_upload(source);
+        break;
+    case DAB_BRINGUP_IMAGE_FAILED:
+        fail_driver("firmware upload", status);
+        if (retry_is_pointless(source, status)) {
+            fail("bring-up: stopped, the firmware image file cannot be used");
+            return DAB_BRINGUP_STOP;
+        }
+        return DAB_BRINGUP_RETRY;
+    case DAB_BRINGUP_BOOT_FAILED:
+        fail_driver("boot", status);
+        return DAB_BRINGUP_RETRY;
+    case DAB_BRINGUP_ABANDONED:
+        break;
+    case DAB_BRINGUP_BOOTED:
+        std::printf("Si468x booted.\n\nSet properties\n");
+        break;
+    case DAB_BRINGUP_PROPERTIES_FAILED:
+        fail_dab("properties", status);
+        return DAB_BRINGUP_STOP;
+    }
+    return DAB_BRINGUP_GO_ON;
 }
 
 // No clear-to-send after the first reset. A POWER_UP sent anyway lets the
@@ -118,9 +166,9 @@ int Session::start() {
         return result;
     }
     uint8_t reply[RD_REPLY_LENGTH] = {};
-    const int16_t status = Si468x_rd_reply(reply);
-    if (status >= 0 && reply[STATUS3] == PUP_STATE_APPLICATION) {
-        std::printf("Si468x already running (STATUS3 0xC0): taken over without reset.\n");
+    if (DAB_chip_running(reply)) {
+        std::printf("Si468x already running (STATUS3 0x%02X): taken over without reset.\n",
+                    static_cast<unsigned>(PUP_STATE_APPLICATION));
         return exit_ok;
     }
     return bring_up(FirmwareSource::embedded());
@@ -134,72 +182,27 @@ int Session::start_from(const FirmwareSource &source) {
 }
 
 int Session::bring_up(const FirmwareSource &source) {
-    for (int attempt = 0; attempt < bring_up_attempts; ++attempt) {
-        std::printf("Si468x resetting... (attempt %d of %d)\n", attempt + 1, bring_up_attempts);
-        int16_t status = Si468x_bus_enable();
-        if (status != 0) {
-            fail_driver("bus", status);
-            continue;
-        }
-        Si468x_reset();
+    uint8_t reply[RD_REPLY_LENGTH] = {};
+    ReportContext context{&source};
+    DAB_Bringup bringup{};
+    bringup.attempts = bring_up_attempts;
+    bringup.firmware = source.kind;
+    bringup.patch_path = source.patch_path.c_str();
+    bringup.image_path = source.image_path.c_str();
+    bringup.flash_address = source.flash_address;
+    bringup.status_reply = reply;
+    bringup.report = report_step;
+    bringup.context = &context;
 
-        uint8_t reply[RD_REPLY_LENGTH] = {};
-        status = Si468x_rd_reply(reply);
-        if (status < 0 || (reply[STATUS0] & CTS) == 0) {
-            if (attempt == 0) {
-                return report_missing_chip(status, reply);
-            }
-            fail("bring-up: no clear-to-send after reset");
-            continue;
-        }
-
-        status = Si468x_power_up();
-        if (status != 0) {
-            fail_driver("power-up", status);
-            continue;
-        }
-        std::printf("Si468x powered up.\n");
-
-        Si468x_load_init();
-        status = upload_patch(source);
-        if (status != 0) {
-            fail_driver("patch upload", status);
-            if (retry_is_pointless(source, status)) {
-                return fail("bring-up: stopped, the patch file cannot be used");
-            }
-            abandon_attempt();
-            continue;
-        }
-        bcm2835_delay(wait_between_images_ms);
-
-        Si468x_load_init();
-        status = upload_image(source);
-        if (status != 0) {
-            fail_driver("firmware upload", status);
-            if (retry_is_pointless(source, status)) {
-                return fail("bring-up: stopped, the firmware image file cannot be used");
-            }
-            abandon_attempt();
-            continue;
-        }
-        bcm2835_delay(wait_before_boot_ms);
-
-        status = Si468x_boot();
-        if (status != 0) {
-            fail_driver("boot", status);
-            abandon_attempt();
-            continue;
-        }
-        std::printf("Si468x booted.\n\nSet properties\n");
-        status = DAB_set_properties_max_stations();
-        if (status != 0) {
-            return fail_dab("properties", status);
-        }
-        status = DAB_set_properties_output();
-        if (status != 0) {
-            return fail_dab("properties", status);
-        }
+    switch (DAB_bringup(&bringup)) {
+    case DAB_BRINGUP_UP:
         return exit_ok;
+    case DAB_BRINGUP_NO_CHIP:
+        return report_missing_chip(bringup.status, reply);
+    case DAB_BRINGUP_STOPPED:
+        return exit_failed;
+    case DAB_BRINGUP_GAVE_UP:
+        break;
     }
     return fail("bring-up: no attempt of " + std::to_string(bring_up_attempts) + " succeeded");
 }

@@ -24,19 +24,11 @@ const char *pup_state_name(uint8_t state) {
 
 int read_and_print_chip_info(const std::string &what) {
     Si468x_ChipInfo info{};
-    int16_t status = Si468x_get_part_info(&info);
+    const char *failed_read = "";
+    const int16_t status = DAB_read_chip_info(&info, true, true, &failed_read);
     if (status != 0) {
-        return fail_driver(what + ": part info", status);
+        return fail_driver(what + ": " + failed_read, status);
     }
-    status = Si468x_get_sys_state(&info);
-    if (status != 0) {
-        return fail_driver(what + ": system state", status);
-    }
-    status = Si468x_get_func_info(&info);
-    if (status != 0) {
-        return fail_driver(what + ": function info", status);
-    }
-    Si468x_print_chip_info(&info);
     return exit_ok;
 }
 
@@ -88,7 +80,7 @@ int cmd_upload(Session &session, Arguments &args) {
         return exit_usage;
     }
     FirmwareSource source;
-    source.kind = FirmwareSource::Kind::Files;
+    source.kind = DAB_FIRMWARE_FILES;
     source.patch_path = args[0];
     source.image_path = args[1];
     for (const std::string *path : {&source.patch_path, &source.image_path}) {
@@ -107,7 +99,7 @@ int cmd_flash_load(Session &session, Arguments &args) {
         return exit_usage;
     }
     FirmwareSource source;
-    source.kind = FirmwareSource::Kind::Flash;
+    source.kind = DAB_FIRMWARE_FLASH;
     if (!args.number(args[0], "address", UINT32_MAX, source.flash_address)) {
         return exit_usage;
     }

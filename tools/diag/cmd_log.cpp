@@ -11,16 +11,11 @@ namespace diag {
 
 namespace {
 
-// The radio's key loop fetches one packet per 100 ms key time-out; the log
-// polls at the same pace, so the chip sees the load it sees in the radio.
-constexpr uint32_t poll_interval_ms = 100;
 constexpr uint32_t default_time_limit_s = 60;
 constexpr uint32_t max_time_limit_s = 24 * 60 * 60;
 
 bool is_text_packet(const Si468x_ServiceData &data) {
-    return data.byte_count >= TEXT_MESSAGE_HEADER &&
-           (data.payload[0] == 0x00 || data.payload[0] == TEXT_MESSAGE_TOGGLE) &&
-           data.payload[1] == 0x00;
+    return data.byte_count >= TEXT_MESSAGE_HEADER && Si468x_is_text_message(data.payload);
 }
 
 void print_packet(uint32_t number, const Si468x_ServiceData &data) {
@@ -94,7 +89,7 @@ int cmd_log(Session &session, Arguments &args) {
 
     // Time is counted in poll waits, not read from a clock: a board whose
     // clock is simulated must not turn the limit into real seconds.
-    const uint64_t polls = uint64_t{time_limit_s} * 1000 / poll_interval_ms;
+    const uint64_t polls = uint64_t{time_limit_s} * 1000 / DAB_DATA_POLL_MS;
     Si468x_ServiceData data{};
     uint32_t logged = 0;
     uint32_t failed_fetches = 0;
@@ -121,7 +116,7 @@ int cmd_log(Session &session, Arguments &args) {
                 continue;
             }
         }
-        bcm2835_delay(poll_interval_ms);
+        bcm2835_delay(DAB_DATA_POLL_MS);
         ++poll;
     }
     std::printf("Logged the component record and %lu packet%s to %s\n",

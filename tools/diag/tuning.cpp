@@ -4,19 +4,8 @@
 #include <cstdio>
 
 #include "Diag.h"
-#include "Si468x_SPI.h"
 
 namespace diag {
-
-namespace {
-
-// The radio's playback: the tune itself only waits for tune complete, the
-// ensemble comes later; ten reception polls 200 ms apart give it two seconds.
-constexpr uint32_t wait_after_tune_ms = 500;
-constexpr int acquisition_polls = 10;
-constexpr uint32_t wait_between_polls_ms = 200;
-
-} // namespace
 
 int read_freq_list(const std::string &what, FreqList &list) {
     const int16_t status = Si468x_DAB_get_freq_list(
@@ -50,26 +39,15 @@ int start_and_check_index(Session &session, const std::string &what, uint8_t ind
 int tune_and_acquire(const std::string &what, uint8_t index, Si468x_DigradStatus &status,
                      bool &acquired) {
     acquired = false;
-    int16_t result = Si468x_DAB_tune_freq(index);
+    int16_t result = DAB_tune_for_ensemble(index);
     if (result != 0) {
         return fail_driver(what, result);
     }
-    bcm2835_delay(wait_after_tune_ms);
-    for (int poll = 0; poll < acquisition_polls; ++poll) {
-        Si468x_DigradStatus fresh{};
-        result = Si468x_DAB_digrad_status(&fresh);
-        if (result == 0) {
-            status = fresh;
-            if (fresh.ensemble_acquired != 0) {
-                acquired = true;
-                return exit_ok;
-            }
-        }
-        bcm2835_delay(wait_between_polls_ms);
-    }
-    if (result != 0) {
+    result = DAB_await_ensemble(&status);
+    if (result < 0) {
         return fail_driver(what + ": reception status", result);
     }
+    acquired = result == 1;
     return exit_ok;
 }
 
