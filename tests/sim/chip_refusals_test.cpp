@@ -21,10 +21,9 @@ namespace {
 constexpr uint32_t harbour = 0xD210;
 constexpr uint32_t harbour_audio = 0x0004;
 
-std::vector<uint8_t> freq_list(std::size_t count, uint32_t first = 174928,
-                               uint8_t count_byte = 0) {
-    std::vector<uint8_t> command{0xB8,
-                                 count_byte != 0 ? count_byte : static_cast<uint8_t>(count), 0, 0};
+std::vector<uint8_t> freq_list(std::size_t count, uint32_t first = 174928, uint8_t count_byte = 0) {
+    std::vector<uint8_t> command{0xB8, count_byte != 0 ? count_byte : static_cast<uint8_t>(count),
+                                 0, 0};
     for (std::size_t i = 0; i < count; ++i) {
         append_le32(command, first + static_cast<uint32_t>(i) * 100);
     }
@@ -104,7 +103,8 @@ const std::vector<Case> &refused() {
         {"set list header short", {0xB8, 0x01, 0x00}},
         {"set list short by an entry", freq_list(2, 174928, 3)},
         {"set list long by an entry", freq_list(3, 174928, 2)},
-        {"set list reserved ARG2", [] {
+        {"set list reserved ARG2",
+         [] {
              auto c = freq_list(2);
              c[2] = 1;
              return c;
@@ -175,8 +175,7 @@ INSTANTIATE_TEST_SUITE_P(ReceiverCommands, Refusal, ::testing::ValuesIn(refused(
 
 const std::vector<Case> &accepted() {
     static const std::vector<Case> cases = {
-        {"tune injection 2, antcap 128, last index",
-         {0xB0, 0x02, 40, 0x00, 0x80, 0x00}},
+        {"tune injection 2, antcap 128, last index", {0xB0, 0x02, 40, 0x00, 0x80, 0x00}},
         {"digrad with every ack bit", {0xB2, 0x0D}},
         {"event ack", {0xB3, 0x01}},
         {"freq list", {0xB9, 0x00}},
