@@ -7,11 +7,13 @@
 // is 0 on every path.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include <menu.h>
 
 #include "DABUtils.h"
+#include "DAB_radio.h"
 #include "Si468x.h"
 #include "Si468x_commands.h"
 
@@ -25,12 +27,12 @@ constexpr char CORVANE_RADIO_STATION_LIST[] = "stationlist.txt";
 constexpr uint16_t CORVANE_RADIO_BRINGUP_ATTEMPTS = 20;
 
 // Nothing tuned yet by play_station.
-constexpr uint8_t CORVANE_RADIO_NO_FREQ_INDEX = 255;
+constexpr uint8_t CORVANE_RADIO_NO_FREQ_INDEX = DAB_RADIO_NO_FREQ_INDEX;
 // play_station: one more poll period after the ensemble is acquired, before
 // the service starts.
-constexpr uint32_t CORVANE_RADIO_ACQUIRED_TO_START_MS = DAB_ACQUIRE_POLL_WAIT_MS;
+constexpr uint32_t CORVANE_RADIO_ACQUIRED_TO_START_MS = DAB_RADIO_ACQUIRED_TO_START_MS;
 
-constexpr uint8_t CORVANE_RADIO_MAX_VOLUME = AUDIO_ANALOG_VOLUME_MAX;
+constexpr uint8_t CORVANE_RADIO_MAX_VOLUME = DAB_RADIO_MAX_VOLUME;
 
 // The screen the menu layout needs: the menu window spans columns 4..73 and
 // rows 2..15, and the help, text and status lines sit on the last five rows.
@@ -45,28 +47,24 @@ enum CorvaneRadio_Next : uint8_t {
 };
 
 struct CorvaneRadio_State {
-    uint8_t volume;
+    // The chip, the station database, the volume, what plays and its text.
+    DAB_Radio radio;
     uint32_t requested_service_id;
-    uint8_t last_tuned_index;
     uint8_t selected_ensemble;
     uint8_t selected_service;
     uint8_t service_found;
     uint8_t rescan;
     uint16_t service_count;
-    uint8_t status_reply[RD_REPLY_LENGTH]; // filler, STATUS0..STATUS3, RESP4, RESP5
-    Si468x_Property property;
     Si468x_ChipInfo chip_info;
     // Room for every count the chip can report, so a long list cannot overrun.
     uint32_t frequencies[SI468X_MAX_FREQ_LIST];
     uint8_t num_frequencies;
-    DAB_ScanResults scan_results;
     Si468x_Service service;
-    Si468x_DigradStatus digrad_status;
-    Si468x_ServiceData service_data;
-    uint8_t service_data_ready;
-    // The text row shows the record's text: set by the first text shown, so
+    // The text row shows the engine's text: set by the first text shown, so
     // a new layout can show it again.
     uint8_t text_shown;
+    // The text row says that the texts stopped with the board link.
+    uint8_t text_link_notice;
     // Menu objects: service_count + 2 items (stations, "Rescan", terminator)
     // and service_count label copies, built by the station set-up.
     ITEM **items;
@@ -76,18 +74,15 @@ struct CorvaneRadio_State {
     WINDOW *menu_subwindow;
     // The curses screen, made once; later menus resume it.
     SCREEN *screen;
-    // The station list did not read back whole and could not be kept: no
-    // save may replace it.
-    uint8_t station_list_held;
+    // The station list is there but cannot be read: the scan that stands in
+    // for it is not saved over it.
+    uint8_t station_list_unreadable;
     // The bottom line shows that a volume could not be saved.
     uint8_t save_notice_shown;
 };
 
 // Zeroes the state and sets the initial values (volume 63, nothing tuned).
 void CorvaneRadio_init_state(CorvaneRadio_State *state);
-// The number of ensembles to walk: the database's count, never more than its
-// room (a damaged station list may claim more).
-uint8_t CorvaneRadio_ensemble_count(const DAB_ScanResults *results);
 
 // ---------------------------------------------------------------------------
 // Command line, checks and exits
@@ -123,8 +118,9 @@ CorvaneRadio_Next station_menu(CorvaneRadio_State *state);
 // ---------------------------------------------------------------------------
 // Menu and playback
 
-int play_station(uint8_t *last_index, uint8_t ensemble_index, uint8_t service_index,
-                 const DAB_ScanResults *results, Si468x_DigradStatus *status);
+// Plays the service through the engine, with the outcome on the status and
+// station lines. 0 when it plays, -1 otherwise.
+int play_station(DAB_Radio *radio, uint8_t ensemble_index, uint8_t service_index);
 void end_menu(ITEM **items, MENU *menu, char **labels, uint16_t service_count);
 void print_in_middle(WINDOW *window, int row, int column, int width, const char *text,
                      chtype attributes);
@@ -151,19 +147,28 @@ void bottom_lines_forget(void);
 // written in the terminal's encoding into `line` (`size` bytes), at most
 // `width` screen columns of it. Returns the columns taken.
 int station_menu_text_line(const char *text, int width, char *line, uint16_t size);
+// The same row for a text the engine already holds as UTF-8.
+int station_menu_utf8_line(const char *utf8, int width, char *line, uint16_t size);
+
+// The words for a failed board link transfer: "The SPI transfer failed
+// (<strerror>)".
+void link_failure_words(int error, char *words, std::size_t room);
 
 // ---------------------------------------------------------------------------
 // The station list file
 
-// True when stationlist.txt is there to be read: a regular file, or a link to
-// one. With `say`, anything else standing there is named on the console.
+// True when stationlist.txt is there: a regular file, or a link to one, or
+// something there that cannot be read (which is not a first start either).
+// With `say`, anything else standing there, or a list that cannot be read, is
+// named on the console.
 bool station_list_present(bool say);
 // Loads the list into the database and the volume. A list that does not read
 // back whole is kept beside itself, and a console line says where; if it
-// cannot be kept, no save replaces it.
-void station_list_load(CorvaneRadio_State *state);
+// cannot be kept, no save replaces it. Returns the engine's outcome: a list
+// missing, not a file or unreadable leaves the database to a scan.
+DAB_ListLoad station_list_load(CorvaneRadio_State *state);
 // Saves the database and the volume; 0, or negative when not saved.
 int16_t station_list_save(const CorvaneRadio_State *state);
-// A volume key's save while the menu is up: a failure is shown on the bottom
-// line, not written to the console.
-void station_menu_save_volume(CorvaneRadio_State *state);
+// A volume key while the menu is up: the volume set through the engine and
+// saved; a failure is shown on the bottom line, not written to the console.
+void station_menu_save_volume(CorvaneRadio_State *state, int volume);

@@ -71,23 +71,14 @@ DAB_BringupGo bringup_report(DAB_Bringup *bringup, DAB_BringupStep step) {
 } // namespace
 
 bool bringup_take_over_running_chip(CorvaneRadio_State *state) {
-    // No reset: a chip that an earlier run left playing must keep playing.
-    if (!DAB_chip_running(state->status_reply)) {
-        return false;
-    }
-    state->property.id = AUDIO_ANALOG_VOLUME;
-    state->property.value = 0;
-    // A failed read leaves the value at 0, and the volume with it.
-    Si468x_get_property(&state->property);
-    state->volume = static_cast<uint8_t>(state->property.value & 0xFF);
-    return true;
+    return DAB_radio_take_over(&state->radio);
 }
 
 CorvaneRadio_Next bringup_full(CorvaneRadio_State *state) {
     DAB_Bringup bringup{};
     bringup.attempts = CORVANE_RADIO_BRINGUP_ATTEMPTS;
     bringup.firmware = DAB_FIRMWARE_EMBEDDED;
-    bringup.status_reply = state->status_reply;
+    bringup.status_reply = state->radio.status_reply;
     bringup.report = bringup_report;
     bringup.context = state;
 

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Tuning and starting one service, with its outcome on the bottom lines.
+#include <cstdio>
+#include <cstring>
+
 #include "CorvaneRadio.h"
-#include "Si468x_SPI.h"
 
 namespace {
 
@@ -35,52 +37,39 @@ void play_station_label_line(const char *format, int blanks, const Si468x_Servic
 
 } // namespace
 
-int play_station(uint8_t *last_index, uint8_t ensemble_index, uint8_t service_index,
-                 const DAB_ScanResults *results, Si468x_DigradStatus *status) {
+int play_station(DAB_Radio *radio, uint8_t ensemble_index, uint8_t service_index) {
     bottom_line_print(CORVANE_RADIO_STATUS_ROW, TUNING_LINE);
     refresh();
 
-    // The entries come from the database walk, which never goes past the
-    // database's room; an index beyond it has no frequency to tune.
-    if (ensemble_index >= DAB_MAX_ENSEMBLES) {
-        bottom_line_print(CORVANE_RADIO_STATUS_ROW, TUNE_FAILED_LINE);
-        return -1;
-    }
-    const DAB_Ensemble *ensemble = &results->ensembles[ensemble_index];
-
-    // Another service of the ensemble already tuned needs no retune.
-    // A failed tune is not the end: the chip may still complete it, and the
-    // reception status tells.
-    if (ensemble->freq_index != *last_index) {
-        DAB_tune_for_ensemble(ensemble->freq_index);
-    }
-
-    if (DAB_await_ensemble(status) != 1) {
-        // The last tuned index stays, so the next start tunes again.
-        bottom_line_print(CORVANE_RADIO_STATUS_ROW, TUNE_FAILED_LINE);
-        return -1;
-    }
-    bcm2835_delay(CORVANE_RADIO_ACQUIRED_TO_START_MS);
-    *last_index = ensemble->freq_index;
-
-    Si468x_Service service{};
-    Si468x_Component component{};
-    Si468x_get_digital_service(ensemble, service_index, &service);
-    Si468x_get_digital_service_component(&service, 0, &component);
-
-    if (service.pd_flag == SI468X_PD_DATA) {
-        play_station_label_line(NO_AUDIO_LINE, NO_AUDIO_BLANKS, &service);
-        return -1;
-    }
-
-    if (Si468x_start_digital_service(service.pd_flag, service.service_id, component.comp_id) == 0) {
-        play_station_label_line(PLAYING_LINE, PLAYING_BLANKS, &service);
+    DAB_Play play{};
+    switch (DAB_radio_play(radio, ensemble_index, service_index, &play)) {
+    case DAB_PLAY_PLAYING:
+        play_station_label_line(PLAYING_LINE, PLAYING_BLANKS, &play.service);
         bottom_line_print(CORVANE_RADIO_STATION_ROW, SERVICE_LINE,
-                          static_cast<unsigned>(*last_index),
-                          static_cast<unsigned long>(service.service_id),
-                          static_cast<unsigned long>(component.comp_id));
+                          static_cast<unsigned>(radio->last_tuned_index),
+                          static_cast<unsigned long>(play.service.service_id),
+                          static_cast<unsigned long>(play.component.comp_id));
         return 0;
+    case DAB_PLAY_NO_AUDIO:
+        play_station_label_line(NO_AUDIO_LINE, NO_AUDIO_BLANKS, &play.service);
+        return -1;
+    case DAB_PLAY_TUNE_FAILED:
+        bottom_line_print(CORVANE_RADIO_STATUS_ROW, TUNE_FAILED_LINE);
+        return -1;
+    case DAB_PLAY_STATION_FAILED:
+        bottom_line_print(CORVANE_RADIO_STATUS_ROW, STATION_FAILED_LINE);
+        return -1;
+    case DAB_PLAY_LINK_FAILED:
+        break;
     }
-    bottom_line_print(CORVANE_RADIO_STATUS_ROW, STATION_FAILED_LINE);
+    // Not the reception's fault: the board link itself failed.
+    char words[CORVANE_RADIO_BOTTOM_LINE_SIZE];
+    link_failure_words(play.link_errno, words, sizeof words);
+    bottom_line_print(CORVANE_RADIO_STATUS_ROW, "%s", words);
+    clrtoeol();
     return -1;
+}
+
+void link_failure_words(int error, char *words, std::size_t room) {
+    std::snprintf(words, room, "The SPI transfer failed (%s)", std::strerror(error));
 }

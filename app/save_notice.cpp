@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A volume key's save while the menu owns the screen: the console text of a
-// failed save would be written into the curses screen and garble it, so it
-// is held and shown on the bottom line instead, where it stays until a later
-// save succeeds.
+// failed save would be written into the curses screen and garble it, so the
+// engine hands the failure back and it is shown on the bottom line instead,
+// where it stays until a later save succeeds.
 #include <cstdio>
 #include <cstring>
 
@@ -20,13 +20,26 @@ constexpr std::size_t SAVE_NOTICE_ROOM = 200;
 char CorvaneRadio_StatusUnderNotice[CORVANE_RADIO_BOTTOM_LINE_SIZE];
 char CorvaneRadio_SaveNotice[CORVANE_RADIO_BOTTOM_LINE_SIZE];
 
-void station_menu_save_volume(CorvaneRadio_State *state) {
-    char held[SAVE_NOTICE_ROOM];
-    DABUtils_hold_output(held, sizeof held);
-    const int16_t status = station_list_save(state);
-    DABUtils_hold_output(nullptr, 0);
+namespace {
 
-    if (status == 0) {
+// What the user reads after "Volume N not saved: " or "not set: ": the words
+// the failure printing gives a failed save, or the link's.
+void save_notice_reason(const DAB_Volume *result, char *reason, std::size_t room) {
+    if (result->outcome == DAB_VOLUME_NOT_SET) {
+        link_failure_words(result->link_errno, reason, room);
+        return;
+    }
+    std::snprintf(reason, room, "DABUtils error No: %d, returned retval: %d ",
+                  static_cast<int>(result->save_location), static_cast<int>(result->save_status));
+}
+
+} // namespace
+
+void station_menu_save_volume(CorvaneRadio_State *state, int volume) {
+    DAB_Volume result{};
+    DAB_radio_set_volume(&state->radio, volume, CORVANE_RADIO_STATION_LIST, &result);
+
+    if (result.outcome == DAB_VOLUME_SAVED) {
         // Only while the notice is still up: a station started since then
         // wrote a status line of its own.
         if (state->save_notice_shown != 0 &&
@@ -38,13 +51,11 @@ void station_menu_save_volume(CorvaneRadio_State *state) {
         state->save_notice_shown = 0;
         return;
     }
-    // One line: the held text without its line ends.
-    for (char *end = std::strchr(held, '\n'); end != nullptr; end = std::strchr(end, '\n')) {
-        *end = ' ';
-    }
+    char reason[SAVE_NOTICE_ROOM];
+    save_notice_reason(&result, reason, sizeof reason);
     char line[SAVE_NOTICE_ROOM + 64];
-    std::snprintf(line, sizeof line, "Volume %u not saved: %s",
-                  static_cast<unsigned>(state->volume), held);
+    std::snprintf(line, sizeof line, "Volume %u %s: %s", static_cast<unsigned>(volume),
+                  result.outcome == DAB_VOLUME_NOT_SET ? "not set" : "not saved", reason);
     // The last column stays free: a character there would scroll the screen.
     const std::size_t width = COLS > 1 ? static_cast<std::size_t>(COLS - 1) : 0;
     if (width < std::strlen(line)) {

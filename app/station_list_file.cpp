@@ -5,50 +5,57 @@
 // replace it, and the console says where, so the user's stations are never
 // lost to a save of what little could be read.
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
+#include <cstring>
 
 #include "CorvaneRadio.h"
 
 bool station_list_present(bool say) {
-    DAB_PathKind kind = DAB_PATH_NONE;
-    const int fd = DAB_open_regular(CORVANE_RADIO_STATION_LIST, O_RDONLY, &kind);
-    if (fd >= 0) {
-        close(fd);
+    DAB_ListLoadFacts facts{};
+    if (DAB_list_present(CORVANE_RADIO_STATION_LIST, &facts)) {
         return true;
     }
-    if (say && kind != DAB_PATH_NONE && kind != DAB_PATH_REGULAR) {
+    if (facts.outcome == DAB_LIST_UNREADABLE) {
+        if (say) {
+            std::printf("%s cannot be read (%s): it is not used, and nothing is saved over it.\n",
+                        CORVANE_RADIO_STATION_LIST, std::strerror(facts.error));
+        }
+        return true;
+    }
+    if (say && facts.outcome == DAB_LIST_NOT_REGULAR) {
         std::printf("%s is %s, not a regular file: no station list is read from it or saved "
                     "to it.\n",
-                    CORVANE_RADIO_STATION_LIST, DAB_path_kind_name(kind));
+                    CORVANE_RADIO_STATION_LIST, DAB_path_kind_name(facts.kind));
     }
     return false;
 }
 
-void station_list_load(CorvaneRadio_State *state) {
-    DAB_ListCheck check{};
-    if (DAB_read_station_list(&state->scan_results, CORVANE_RADIO_STATION_LIST, &state->volume,
-                              &check) != 0 ||
-        check.whole != 0) {
-        return;
-    }
-    char kept[DAB_PATH_ROOM];
-    if (DAB_keep_station_list(CORVANE_RADIO_STATION_LIST, kept, sizeof kept) == 0) {
+DAB_ListLoad station_list_load(CorvaneRadio_State *state) {
+    DAB_ListLoadFacts facts{};
+    const DAB_ListLoad outcome =
+        DAB_radio_load_list(&state->radio, CORVANE_RADIO_STATION_LIST, &facts);
+    switch (outcome) {
+    case DAB_LIST_DAMAGED_KEPT:
         std::printf("%s did not read back whole (line %lu: %s); it is kept unchanged as %s\n",
-                    CORVANE_RADIO_STATION_LIST, static_cast<unsigned long>(check.line),
-                    DAB_list_fault_text(check.fault), kept);
-        return;
+                    CORVANE_RADIO_STATION_LIST, static_cast<unsigned long>(facts.check.line),
+                    DAB_list_fault_text(facts.check.fault), facts.kept_path);
+        break;
+    case DAB_LIST_DAMAGED_HELD:
+        std::printf("%s did not read back whole (line %lu: %s) and could not be kept beside it: "
+                    "it will not be overwritten.\n",
+                    CORVANE_RADIO_STATION_LIST, static_cast<unsigned long>(facts.check.line),
+                    DAB_list_fault_text(facts.check.fault));
+        break;
+    case DAB_LIST_UNREADABLE:
+        state->station_list_unreadable = 1;
+        break;
+    case DAB_LIST_LOADED:
+    case DAB_LIST_MISSING:
+    case DAB_LIST_NOT_REGULAR:
+        break;
     }
-    state->station_list_held = 1;
-    std::printf("%s did not read back whole (line %lu: %s) and could not be kept beside it: it "
-                "will not be overwritten.\n",
-                CORVANE_RADIO_STATION_LIST, static_cast<unsigned long>(check.line),
-                DAB_list_fault_text(check.fault));
+    return outcome;
 }
 
 int16_t station_list_save(const CorvaneRadio_State *state) {
-    if (state->station_list_held != 0) {
-        return DABUtils_failure(-6, 11);
-    }
-    return DAB_save_scan_results(&state->scan_results, CORVANE_RADIO_STATION_LIST, state->volume);
+    return DAB_radio_save_list(&state->radio, CORVANE_RADIO_STATION_LIST);
 }

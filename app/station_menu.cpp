@@ -47,11 +47,6 @@ constexpr uint16_t MENU_KEY_QUIT = 'x';
 // What a time-out reads as in 16 bits.
 constexpr uint16_t MENU_KEY_NONE = 0xFFFF;
 
-// A data-service packet shorter than a text message of one character carries
-// no text worth a line.
-constexpr uint16_t TEXT_MIN_BYTE_COUNT = TEXT_MESSAGE_HEADER + 1 + TEXT_MESSAGE_TRAILER;
-static_assert(TEXT_MIN_BYTE_COUNT == 4);
-
 bool station_menu_fits(void) {
     return LINES >= CORVANE_RADIO_MIN_LINES && COLS >= CORVANE_RADIO_MIN_COLS;
 }
@@ -145,7 +140,7 @@ void station_menu_relayout(CorvaneRadio_State *state) {
     }
     bottom_lines_redraw();
     if (state->text_shown != 0) {
-        station_menu_show_text(state->service_data.text);
+        station_menu_show_text(state->radio.text);
     }
 }
 
@@ -220,14 +215,9 @@ void station_menu_end(CorvaneRadio_State *state) {
 }
 
 void station_menu_change_volume(CorvaneRadio_State *state, uint16_t key) {
-    if (key == MENU_KEY_VOLUME_DOWN && state->volume > 0) {
-        --state->volume;
-    } else if (key == MENU_KEY_VOLUME_UP && state->volume < CORVANE_RADIO_MAX_VOLUME) {
-        ++state->volume;
-    }
     // Written at a bound too: the file always holds the volume in force.
-    DAB_set_properties_volume(state->volume);
-    station_menu_save_volume(state);
+    const int step = key == MENU_KEY_VOLUME_DOWN ? -1 : 1;
+    station_menu_save_volume(state, state->radio.volume + step);
 }
 
 // Enter on a station: the entry number is the service's position in database
@@ -248,19 +238,13 @@ bool station_menu_enter(CorvaneRadio_State *state) {
         return true;
     }
 
-    uint16_t k = 0;
-    const uint8_t ensembles = CorvaneRadio_ensemble_count(&state->scan_results);
-    for (uint8_t i = 0; i < ensembles; ++i) {
-        const DAB_Ensemble *ensemble = &state->scan_results.ensembles[i];
-        for (uint8_t j = 0; j < ensemble->num_services; ++j, ++k) {
-            if (state->items[k] == current) {
-                state->selected_ensemble = i;
-                state->selected_service = j;
-                // The status line shows the outcome.
-                play_station(&state->last_tuned_index, i, j, &state->scan_results,
-                             &state->digrad_status);
-                return false;
-            }
+    for (uint16_t k = 0; k < state->service_count; ++k) {
+        if (state->items[k] == current &&
+            DAB_service_at(&state->radio.stations, k, &state->selected_ensemble,
+                           &state->selected_service)) {
+            // The status line shows the outcome.
+            play_station(&state->radio, state->selected_ensemble, state->selected_service);
+            return false;
         }
     }
     return false;
@@ -270,7 +254,7 @@ void station_menu_show_text(const char *text) {
     // Four bytes a character at most, whatever the locale.
     static_assert(SI468X_PAYLOAD_SIZE * 4 <= UINT16_MAX);
     char line[SI468X_PAYLOAD_SIZE * 4];
-    const int columns = station_menu_text_line(text, COLS, line, sizeof(line));
+    const int columns = station_menu_utf8_line(text, COLS, line, sizeof(line));
     mvaddstr(LINES - 3, 0, line);
     // A full-width line has already moved the cursor to the next row.
     if (columns < COLS) {
@@ -279,11 +263,23 @@ void station_menu_show_text(const char *text) {
 }
 
 void station_menu_poll_data(CorvaneRadio_State *state) {
-    if (Si468x_get_digital_service_data(&state->service_data, &state->service_data_ready) == 0 &&
-        state->service_data_ready != 0 && state->service_data.byte_count >= TEXT_MIN_BYTE_COUNT &&
-        state->menu_window != nullptr) {
-        station_menu_show_text(state->service_data.text);
+    const DAB_PollEvent event = DAB_radio_poll(&state->radio);
+    if (state->menu_window == nullptr) {
+        return;
+    }
+    if (event == DAB_POLL_TEXT_CHANGED || event == DAB_POLL_TEXT_REPEATED) {
+        station_menu_show_text(state->radio.text);
         state->text_shown = 1;
+        state->text_link_notice = 0;
+    } else if (event == DAB_POLL_LINK_FAILED && state->text_link_notice == 0) {
+        // The texts stop because the board link fails, not the station.
+        int error = 0;
+        DAB_link_failed(&error);
+        char words[CORVANE_RADIO_BOTTOM_LINE_SIZE];
+        link_failure_words(error, words, sizeof words);
+        mvaddnstr(LINES - 3, 0, words, COLS > 1 ? COLS - 1 : 0);
+        clrtoeol();
+        state->text_link_notice = 1;
     }
 }
 
@@ -369,11 +365,17 @@ CorvaneRadio_Next station_menu_key_loop(CorvaneRadio_State *state) {
 } // namespace
 
 int station_menu_text_line(const char *text, int width, char *line, uint16_t size) {
+    char utf8[DAB_RADIO_TEXT_SIZE];
+    DAB_radio_text_to_utf8(text, SI468X_PAYLOAD_SIZE, utf8, sizeof utf8);
+    return station_menu_utf8_line(utf8, width, line, size);
+}
+
+int station_menu_utf8_line(const char *utf8, int width, char *line, uint16_t size) {
     // The broadcast text is the station's, not ours: it is kept to one row (a
     // longer text would wrap over the station and status lines), and what
     // reaches the terminal are characters of its locale, never control codes.
     char32_t chars[SI468X_PAYLOAD_SIZE];
-    const uint16_t count = DAB_decode_text(text, SI468X_PAYLOAD_SIZE, chars, SI468X_PAYLOAD_SIZE);
+    const uint16_t count = DAB_utf8_chars(utf8, chars, SI468X_PAYLOAD_SIZE);
     return DAB_terminal_text(chars, count, width, false, line, size);
 }
 
@@ -385,10 +387,9 @@ CorvaneRadio_Next station_menu(CorvaneRadio_State *state) {
     }
 
     if (state->service_found != 0) {
-        state->last_tuned_index = CORVANE_RADIO_NO_FREQ_INDEX;
+        state->radio.last_tuned_index = CORVANE_RADIO_NO_FREQ_INDEX;
         const int started =
-            play_station(&state->last_tuned_index, state->selected_ensemble,
-                         state->selected_service, &state->scan_results, &state->digrad_status);
+            play_station(&state->radio, state->selected_ensemble, state->selected_service);
         refresh();
         if (started == 0) {
             // The chip keeps playing the service after the program ends.

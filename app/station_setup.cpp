@@ -17,15 +17,15 @@ CorvaneRadio_Next station_setup_scan(CorvaneRadio_State *state) {
     Si468x_DAB_get_freq_list(state->frequencies, SI468X_MAX_FREQ_LIST, &state->num_frequencies);
     std::printf("Do full DAB scan. Number of Frequencies: %d\n", state->num_frequencies);
     state->service_count = 0;
-    state->last_tuned_index = CORVANE_RADIO_NO_FREQ_INDEX;
-    DAB_do_full_scan(&state->scan_results, state->frequencies, state->num_frequencies);
+    state->radio.last_tuned_index = CORVANE_RADIO_NO_FREQ_INDEX;
+    DAB_do_full_scan(&state->radio.stations, state->frequencies, state->num_frequencies);
 
     // The labels go out as stored, zero bytes included, one field after the
     // other.
     std::puts("Services found:");
-    const uint8_t ensembles = CorvaneRadio_ensemble_count(&state->scan_results);
+    const uint8_t ensembles = DAB_ensemble_count(&state->radio.stations);
     for (uint8_t i = 0; i < ensembles; ++i) {
-        const DAB_Ensemble *ensemble = &state->scan_results.ensembles[i];
+        const DAB_Ensemble *ensemble = &state->radio.stations.ensembles[i];
         for (uint8_t j = 0; j < ensemble->num_services; ++j) {
             Si468x_get_digital_service(ensemble, j, &state->service);
             ++state->service_count;
@@ -35,8 +35,24 @@ CorvaneRadio_Next station_setup_scan(CorvaneRadio_State *state) {
     std::putchar('\n');
 
     if (state->service_count == 0) {
+        // A bus that fails makes every frequency look empty: that is no
+        // matter of the antenna.
+        int error = 0;
+        if (DAB_link_failed(&error)) {
+            char message[CORVANE_RADIO_BOTTOM_LINE_SIZE];
+            link_failure_words(error, message, sizeof message);
+            std::strncat(message, ": check the board's connection. Exit.",
+                         sizeof message - std::strlen(message) - 1);
+            main_failure(message);
+            return CORVANE_RADIO_END_RUN;
+        }
         main_failure("No services found... quit");
         return CORVANE_RADIO_END_RUN;
+    }
+    // The scan stands in for a list that cannot be read; it is not saved
+    // over it.
+    if (state->station_list_unreadable != 0) {
+        return CORVANE_RADIO_GO_ON;
     }
     std::puts("Saving scan results.");
     if (station_list_save(state) < 0) {
@@ -47,21 +63,14 @@ CorvaneRadio_Next station_setup_scan(CorvaneRadio_State *state) {
 }
 
 // Every service in database order is counted; the last one with the requested
-// identifier is selected (also when none was requested).
+// identifier is selected. An identifier of 0 is no request: a service whose
+// id is 0 is played from the menu like any other, never by itself.
 void station_setup_lookup(CorvaneRadio_State *state) {
-    state->service_count = 0;
-    const uint8_t ensembles = CorvaneRadio_ensemble_count(&state->scan_results);
-    for (uint8_t i = 0; i < ensembles; ++i) {
-        const DAB_Ensemble *ensemble = &state->scan_results.ensembles[i];
-        for (uint8_t j = 0; j < ensemble->num_services; ++j) {
-            ++state->service_count;
-            Si468x_get_digital_service(ensemble, j, &state->service);
-            if (state->service.service_id == state->requested_service_id) {
-                state->selected_ensemble = i;
-                state->selected_service = j;
-                state->service_found = 1;
-            }
-        }
+    state->service_count = DAB_service_count(&state->radio.stations);
+    if (state->requested_service_id != 0 &&
+        DAB_find_service(&state->radio.stations, state->requested_service_id,
+                         &state->selected_ensemble, &state->selected_service, nullptr)) {
+        state->service_found = 1;
     }
 }
 
@@ -122,9 +131,9 @@ void station_setup_menu_entries(CorvaneRadio_State *state) {
     }
 
     uint16_t k = 0;
-    const uint8_t ensembles = CorvaneRadio_ensemble_count(&state->scan_results);
+    const uint8_t ensembles = DAB_ensemble_count(&state->radio.stations);
     for (uint8_t i = 0; i < ensembles; ++i) {
-        const DAB_Ensemble *ensemble = &state->scan_results.ensembles[i];
+        const DAB_Ensemble *ensemble = &state->radio.stations.ensembles[i];
         for (uint8_t j = 0; j < ensemble->num_services; ++j, ++k) {
             Si468x_get_digital_service(ensemble, j, &state->service);
             state->items[k] = station_setup_menu_item(&state->service, state->labels[k]);
@@ -137,17 +146,21 @@ void station_setup_menu_entries(CorvaneRadio_State *state) {
 } // namespace
 
 CorvaneRadio_Next station_setup(CorvaneRadio_State *state) {
-    if (!station_list_present(false) || state->rescan != 0) {
-        if (station_setup_scan(state) != CORVANE_RADIO_GO_ON) {
-            return CORVANE_RADIO_END_RUN;
-        }
-    } else {
-        // The stored volume replaces the current one.
-        station_list_load(state);
+    // The stored volume replaces the current one; a list that is missing,
+    // not a file or unreadable leaves the stations to a scan.
+    bool scan = state->rescan != 0;
+    if (!scan) {
+        const DAB_ListLoad outcome = station_list_load(state);
+        scan = outcome == DAB_LIST_MISSING || outcome == DAB_LIST_NOT_REGULAR ||
+               outcome == DAB_LIST_UNREADABLE;
+    }
+    if (scan && station_setup_scan(state) != CORVANE_RADIO_GO_ON) {
+        return CORVANE_RADIO_END_RUN;
     }
 
-    std::printf("Volume: %u\n", static_cast<unsigned>(state->volume));
-    DAB_set_properties_volume(state->volume);
+    std::printf("Volume: %u\n", static_cast<unsigned>(state->radio.volume));
+    DAB_Volume volume{};
+    DAB_radio_set_volume(&state->radio, state->radio.volume, nullptr, &volume);
 
     station_setup_lookup(state);
     if (state->requested_service_id != 0 && state->service_found == 0) {

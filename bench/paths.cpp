@@ -214,8 +214,8 @@ void check_start(PathResult &result, const StartOutcome &outcome, bool take_over
     if (!outcome.reached_menu) {
         add_check(result, "menu not reached");
     }
-    if (state.scan_results.num_ensembles != ensembles) {
-        add_check(result, "ensembles " + std::to_string(state.scan_results.num_ensembles) +
+    if (state.radio.stations.num_ensembles != ensembles) {
+        add_check(result, "ensembles " + std::to_string(state.radio.stations.num_ensembles) +
                               ", expected " + std::to_string(ensembles));
     }
 }
@@ -347,7 +347,7 @@ BenchRun run_paths(const std::string &work_dir, uint64_t chip_slow_ns, const Ben
         auto state = fresh_state();
         Si468x_bus_init();
         Si468x_DAB_get_freq_list(state->frequencies, SI468X_MAX_FREQ_LIST, &state->num_frequencies);
-        DAB_ScanResults *results = &state->scan_results;
+        DAB_ScanResults *results = &state->radio.stations;
         Snapshot before = snapshot();
         int16_t status = 0;
         {
@@ -376,16 +376,14 @@ BenchRun run_paths(const std::string &work_dir, uint64_t chip_slow_ns, const Ben
         if (results->num_ensembles < 2 || first < 0 || other < 0 || other_second < 0) {
             throw std::runtime_error("the band lacks two ensembles with audio services");
         }
-        uint8_t last_index = CORVANE_RADIO_NO_FREQ_INDEX;
-        Si468x_DigradStatus digrad{};
+        state->radio.last_tuned_index = CORVANE_RADIO_NO_FREQ_INDEX;
         // Something plays before the switch, as it does in the menu.
-        if (play_station(&last_index, 0, static_cast<uint8_t>(first), results, &digrad) != 0) {
+        if (play_station(&state->radio, 0, static_cast<uint8_t>(first)) != 0) {
             throw std::runtime_error("the first station did not start");
         }
 
         before = snapshot();
-        const int switched =
-            play_station(&last_index, 1, static_cast<uint8_t>(other), results, &digrad);
+        const int switched = play_station(&state->radio, 1, static_cast<uint8_t>(other));
         after = snapshot();
         {
             Reference reference(timing);
@@ -402,8 +400,7 @@ BenchRun run_paths(const std::string &work_dir, uint64_t chip_slow_ns, const Ben
         }
 
         before = snapshot();
-        const int same =
-            play_station(&last_index, 1, static_cast<uint8_t>(other_second), results, &digrad);
+        const int same = play_station(&state->radio, 1, static_cast<uint8_t>(other_second));
         after = snapshot();
         {
             Reference reference(timing);
@@ -435,7 +432,7 @@ int run_first_start_only(const std::string &work_dir) {
     release_entries(state.get());
     std::printf("first start: %s, %.3f s simulated, %u ensembles\n",
                 outcome.reached_menu ? "menu reached" : "MENU NOT REACHED",
-                static_cast<double>(end - start) / 1e9, state->scan_results.num_ensembles);
+                static_cast<double>(end - start) / 1e9, state->radio.stations.num_ensembles);
     return outcome.reached_menu ? 0 : 1;
 }
 
@@ -451,20 +448,20 @@ int prepare_takeover(const std::string &dir, bool powered_down) {
             return 1;
         }
         Si468x_DAB_get_freq_list(state->frequencies, SI468X_MAX_FREQ_LIST, &state->num_frequencies);
-        DAB_do_full_scan(&state->scan_results, state->frequencies, state->num_frequencies);
-        if (DAB_save_scan_results(&state->scan_results, CORVANE_RADIO_STATION_LIST,
-                                  state->volume) != 0) {
+        DAB_do_full_scan(&state->radio.stations, state->frequencies, state->num_frequencies);
+        if (DAB_save_scan_results(&state->radio.stations, CORVANE_RADIO_STATION_LIST,
+                                  state->radio.volume) != 0) {
             return 1;
         }
     }
-    const int service = state->scan_results.num_ensembles > 0
-                            ? audio_service(&state->scan_results.ensembles[0], 0)
+    const int service = state->radio.stations.num_ensembles > 0
+                            ? audio_service(&state->radio.stations.ensembles[0], 0)
                             : -1;
     if (service < 0) {
         return 1;
     }
     Si468x_Service decoded{};
-    Si468x_get_digital_service(&state->scan_results.ensembles[0], static_cast<uint8_t>(service),
+    Si468x_get_digital_service(&state->radio.stations.ensembles[0], static_cast<uint8_t>(service),
                                &decoded);
     if (powered_down) {
         // As the quit key leaves it: the next start runs the full bring-up.

@@ -223,8 +223,10 @@ struct DAB_ScanSteps {
 // Reads the chip's frequency list (at most SI468X_MAX_FREQ_LIST), then
 // DAB_scan_start with it. Returns 0, or the list read's failure.
 int16_t DAB_scan_begin(DAB_ScanSteps *steps, DAB_ScanResults *results);
-// Sets the receiver up for the scan of these frequencies and empties the
-// database (the scan date stays until a scan finds one). Returns 0, or the
+// Sets the receiver up for the scan of these frequencies, empties the
+// database (the scan date stays until a scan finds one) and clears the link
+// failure, so that DAB_link_failed after the scan tells whether the link
+// failed during it. Returns 0, or the
 // property write's failure at location 10.
 int16_t DAB_scan_start(DAB_ScanSteps *steps, DAB_ScanResults *results, const uint32_t *frequencies,
                        uint8_t count);

@@ -40,6 +40,8 @@ int16_t DAB_scan_start(DAB_ScanSteps *steps, DAB_ScanResults *results, const uin
                        uint8_t count) {
     const uint8_t console = steps->console;
     *steps = DAB_ScanSteps{};
+    // A scan that finds nothing on a failing link must be able to say so.
+    DAB_link_clear_failure();
     steps->console = console;
     steps->results = results;
     steps->count = count;

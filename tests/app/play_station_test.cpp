@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // play_station against the simulated board: the status lines with their
 // exact trailing blanks, the retune rule, the waits, and each way it fails.
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -43,7 +44,7 @@ protected:
     static void fill_row(int row) { mvprintw(row, 0, "%s", std::string(80, '#').c_str()); }
 
     int play(uint8_t ensemble, uint8_t service) {
-        return play_station(&last_index, ensemble, service, &results, &status);
+        return play_station(radio.get(), ensemble, service);
     }
 
     static uint64_t tunes() { return sim::stats().commands[DAB_TUNE_FREQ]; }
@@ -51,9 +52,14 @@ protected:
     sim::Band band = two_ensemble_band();
     CursesScreen screen;
     uint32_t frequencies[SI468X_MAX_FREQ_LIST] = {};
-    DAB_ScanResults results{};
-    Si468x_DigradStatus status{};
-    uint8_t last_index = CORVANE_RADIO_NO_FREQ_INDEX;
+    // The engine's record, made as the program makes it: nothing tuned.
+    std::unique_ptr<DAB_Radio> radio = [] {
+        auto made = std::make_unique<DAB_Radio>();
+        DAB_radio_init(made.get());
+        return made;
+    }();
+    DAB_ScanResults &results = radio->stations;
+    uint8_t &last_index = radio->last_tuned_index;
 };
 
 std::string padded(const std::string &text, std::size_t blanks, std::size_t width = 80) {

@@ -3,8 +3,10 @@
 // full bring-up (the radio's sequence, DAB_bringup, with three attempts and
 // the program's own lines), and what is left of the chip when the run ends.
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
+#include "DAB_radio.h"
 #include "Diag.h"
 #include "Firmware.h"
 #include "Si468x_SPI.h"
@@ -165,8 +167,11 @@ int Session::start() {
     if (const int result = open(); result != exit_ok) {
         return result;
     }
-    uint8_t reply[RD_REPLY_LENGTH] = {};
-    if (DAB_chip_running(reply)) {
+    // The radio's own takeover: no reset, the volume read as the radio
+    // reads it.
+    auto radio = std::make_unique<DAB_Radio>();
+    DAB_radio_init(radio.get());
+    if (DAB_radio_take_over(radio.get())) {
         std::printf("Si468x already running (STATUS3 0x%02X): taken over without reset.\n",
                     static_cast<unsigned>(PUP_STATE_APPLICATION));
         return exit_ok;
