@@ -159,6 +159,23 @@ TEST(ServiceLookup, DuplicateIdentifierSelectsTheLaterService) {
     EXPECT_TRUE(sim::pin(reset_pin).level);
 }
 
+// Without -S nothing starts by itself, not even a service whose id is 0;
+// Enter plays it from the menu like any other.
+TEST(ServiceLookup, ServiceWithIdZeroWaitsForEnter) {
+    RadioRun run;
+    run.band = band_of({ensemble_at(2, 0x2001, "Zero Mux", {audio_service(0, "Zero Id", 1)})});
+    run.term = "xterm";
+    write_file(run.station_list_path(), station_list_text(*run.band, 30));
+    const ProgramResult before_key = run.run("x");
+    expect_clean_exit(before_key);
+    EXPECT_EQ(count_of(before_key.out, "Playing: Zero Id"), 0u) << "started without a key";
+    EXPECT_EQ(count_of(before_key.out, "User quits."), 1u);
+
+    const ProgramResult entered = run.run("\nx");
+    expect_clean_exit(entered);
+    EXPECT_NE(entered.out.find("Playing: Zero Id"), std::string::npos);
+}
+
 TEST(ServiceLookup, FailedAutomaticStartStaysInTheMenu) {
     RadioRun run;
     run.band = two_ensemble_band();

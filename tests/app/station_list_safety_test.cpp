@@ -287,4 +287,27 @@ TEST(StationListPath, LinkToADeviceIsNamedAndReplacedByTheScansList) {
     EXPECT_TRUE(is_valid_list(run.station_list_path()));
 }
 
+// A list that is there but cannot be read (here a link that loops) is no
+// first start: no notice, the reason on the console, a scan for the menu,
+// and no save over it, not even on a volume key.
+TEST(StationListPath, UnreadableListIsNamedScannedOverAndNeverSavedOver) {
+    RadioRun run;
+    run.band = mutation_band();
+    run.term = "xterm";
+    fs::create_symlink("stationlist.txt", run.station_list_path());
+    const ProgramResult result = run.run("qx");
+    expect_clean_exit(result);
+    const std::string console = console_part(result.out);
+    EXPECT_NE(console.find("stationlist.txt cannot be read (Too many levels of symbolic links): "
+                           "it is not used, and nothing is saved over it.\n"),
+              std::string::npos)
+        << console;
+    EXPECT_EQ(console.find("Please note:"), std::string::npos) << "not a first start";
+    EXPECT_NE(console.find("Do full DAB scan"), std::string::npos);
+    EXPECT_EQ(console.find("Saving scan results."), std::string::npos) << console;
+    EXPECT_NE(result.out.find("User quits.\n"), std::string::npos);
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(run.station_list_path())));
+    EXPECT_EQ(fs::read_symlink(run.station_list_path()), "stationlist.txt");
+}
+
 } // namespace
