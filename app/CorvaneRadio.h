@@ -110,7 +110,8 @@ void signals_install(void);
 // it is, nothing printed, status 0.
 bool signals_pending(void);
 
-// Standard input can bring no key: not a terminal, or a hung-up one.
+// Standard input can bring no key: at its end, a device that is no
+// terminal, or a hung-up terminal.
 bool input_ended(void);
 // The status line's outcome ("Tune failed", "Station failed", "No audio
 // service: ...") on the console, without the blanks that clear its row.
