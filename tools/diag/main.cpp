@@ -55,7 +55,8 @@ void print_help(std::FILE *out) {
                       "<index> indexes the chip's frequency list; <sid> and <cid> are service and\n"
                       "component ids. Numbers are decimal or hex with 0x. Must run as root.\n"
                       "Exit status: 0 success, 1 failure (with the driver's status and location\n"
-                      "code in the message), 2 bad command line.\n");
+                      "code in the message), 2 bad command line; 0 also when another program\n"
+                      "holds the chip (the message says so; nothing is touched).\n");
 }
 
 } // namespace
