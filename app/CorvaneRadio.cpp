@@ -49,8 +49,7 @@ int main(int argc, char *argv[]) {
     }
     // A signal ends the run between phases: a scan and its save run whole.
     for (;;) {
-        if (signals_pending() || station_setup(&state) != CORVANE_RADIO_GO_ON ||
-            signals_pending()) {
+        if (signals_pending() || station_setup(&state) != CORVANE_RADIO_GO_ON) {
             return 0;
         }
         if (station_menu(&state) != CORVANE_RADIO_RESCAN) {

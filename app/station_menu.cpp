@@ -386,6 +386,11 @@ int station_menu_text_line(const char *text, int width, char *line, uint16_t siz
 }
 
 CorvaneRadio_Next station_menu(CorvaneRadio_State *state) {
+    // A signal during the scan and its save: the run ends before the menu.
+    if (signals_pending()) {
+        station_menu_free_entries(state);
+        return CORVANE_RADIO_END_RUN;
+    }
     if (!station_menu_start(state)) {
         station_menu_free_entries(state);
         main_failure("Could not start the terminal screen. Exit.");
