@@ -22,14 +22,22 @@ int main(int argc, char *argv[]) {
     if (check_sudo() != 0) {
         return 0;
     }
+    signals_install();
     state.requested_service_id = parse_cmd_line_args(argc, argv);
 
     // Only a test for the file; the station set-up reads it.
     if (!station_list_present(true)) {
         print_new_start_banner();
     }
+    if (signals_pending()) {
+        return 0;
+    }
 
     if (Si468x_bus_init() < 0) {
+        Si468x_BusHolder holder{};
+        if (Si468x_bus_held(&holder) != 0) {
+            return main_chip_held();
+        }
         return main_failure("Error initializing SPI bus. Check that SPI is enabled and that "
                             "/dev/spidev0.0 exists");
     }
@@ -39,14 +47,15 @@ int main(int argc, char *argv[]) {
     if (!bringup_take_over_running_chip(&state) && bringup_full(&state) != CORVANE_RADIO_GO_ON) {
         return 0;
     }
+    // A signal ends the run between phases: a scan and its save run whole.
     for (;;) {
-        if (station_setup(&state) != CORVANE_RADIO_GO_ON) {
+        if (signals_pending() || station_setup(&state) != CORVANE_RADIO_GO_ON) {
             return 0;
         }
         if (station_menu(&state) != CORVANE_RADIO_RESCAN) {
             return 0;
         }
-        if (bringup_full(&state) != CORVANE_RADIO_GO_ON) {
+        if (signals_pending() || bringup_full(&state) != CORVANE_RADIO_GO_ON) {
             return 0;
         }
     }

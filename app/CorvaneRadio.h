@@ -97,6 +97,26 @@ void print_usage(void);
 void print_new_start_banner(void);
 // Prints the message, powers the chip down and returns 0 for main to return.
 int main_failure(const char *message);
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT only recorded, SIGPIPE ignored
+// (app/signals.cpp). Installed at start and again once curses has put its own
+// handlers in place.
+void signals_install(void);
+// A recorded signal: the run ends at its next safe point, the chip left as
+// it is, nothing printed, status 0.
+bool signals_pending(void);
+
+// Standard input can bring no key: at its end, a device that is no
+// terminal, or a hung-up terminal.
+bool input_ended(void);
+// The status line's outcome ("Tune failed", "Station failed", "No audio
+// service: ...") on the console, without the blanks that clear its row.
+void input_ended_print_outcome(void);
+
+// After a link set-up refused because another program holds the chip:
+// prints who holds it ("The Si468x is in use by another program (<name>,
+// pid <n>). Exit.") and returns 0, touching neither the reset line nor the
+// bus.
+int main_chip_held(void);
 
 // ---------------------------------------------------------------------------
 // Phases of main

@@ -171,6 +171,9 @@ bool station_menu_start(CorvaneRadio_State *state) {
         if (state->screen == nullptr) {
             return false;
         }
+        // curses puts its own interrupt and termination handlers in, which
+        // end the process with status 1: ours replace them.
+        signals_install();
     }
     // A menu after a rescan resumes the same screen: the first refresh
     // leaves the console and returns to curses mode.
@@ -298,6 +301,11 @@ void station_menu_keep_rhythm(std::chrono::steady_clock::time_point asked) {
 CorvaneRadio_Next station_menu_key_loop(CorvaneRadio_State *state) {
     wtimeout(stdscr, MENU_KEY_TIMEOUT_MS);
     for (;;) {
+        if (signals_pending()) {
+            // The chip plays on; the terminal is given back.
+            station_menu_end(state);
+            return CORVANE_RADIO_END_RUN;
+        }
         const bool shown = state->menu_window != nullptr;
         WINDOW *input = shown ? state->menu_window : stdscr;
         const auto asked = std::chrono::steady_clock::now();
@@ -380,6 +388,11 @@ int station_menu_utf8_line(const char *utf8, int width, char *line, uint16_t siz
 }
 
 CorvaneRadio_Next station_menu(CorvaneRadio_State *state) {
+    // A signal during the scan and its save: the run ends before the menu.
+    if (signals_pending()) {
+        station_menu_free_entries(state);
+        return CORVANE_RADIO_END_RUN;
+    }
     if (!station_menu_start(state)) {
         station_menu_free_entries(state);
         main_failure("Could not start the terminal screen. Exit.");
@@ -394,6 +407,12 @@ CorvaneRadio_Next station_menu(CorvaneRadio_State *state) {
         if (started == 0) {
             // The chip keeps playing the service after the program ends.
             station_menu_end(state);
+            return CORVANE_RADIO_END_RUN;
+        }
+        if (input_ended()) {
+            // No key can come: the outcome goes where a journal reads it.
+            station_menu_end(state);
+            input_ended_print_outcome();
             return CORVANE_RADIO_END_RUN;
         }
     }

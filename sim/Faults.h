@@ -28,6 +28,8 @@ enum class Fault : uint8_t {
     SpiFail,
     TransferFail,
     LineReleaseInput,
+    SpidevVanishes,
+    LocksHidden,
     // The chip core.
     Busy,
     ErrCmd,
@@ -74,13 +76,15 @@ struct FaultInfo {
 };
 
 // Every fault with its name, in enumerator order.
-inline constexpr std::array<FaultInfo, 39> fault_table{{
+inline constexpr std::array<FaultInfo, 41> fault_table{{
     {Fault::Absent, "absent", false},
     {Fault::NoSpidev, "no-spidev", false},
     {Fault::InitFail, "init-fail", false},
     {Fault::SpiFail, "spi-fail", false},
     {Fault::TransferFail, "transfer-fail", true},
     {Fault::LineReleaseInput, "line-release-input", false},
+    {Fault::SpidevVanishes, "spidev-vanishes", false},
+    {Fault::LocksHidden, "locks-hidden", false},
     {Fault::Busy, "busy", true},
     {Fault::ErrCmd, "errcmd", true},
     {Fault::Status3, "status3", true},

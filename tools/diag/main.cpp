@@ -55,7 +55,8 @@ void print_help(std::FILE *out) {
                       "<index> indexes the chip's frequency list; <sid> and <cid> are service and\n"
                       "component ids. Numbers are decimal or hex with 0x. Must run as root.\n"
                       "Exit status: 0 success, 1 failure (with the driver's status and location\n"
-                      "code in the message), 2 bad command line.\n");
+                      "code in the message), 2 bad command line; 0 also when another program\n"
+                      "holds the chip (the message says so; nothing is touched).\n");
 }
 
 } // namespace
@@ -89,7 +90,8 @@ int main(int argc, char **argv) {
         if (std::strcmp(name, subcommand.name) == 0) {
             diag::Arguments args(name, std::move(words));
             diag::Session session(power_down);
-            return subcommand.run(session, args);
+            const int result = subcommand.run(session, args);
+            return result == diag::exit_chip_held ? diag::exit_ok : result;
         }
     }
     std::fprintf(stderr, "%s: unknown subcommand '%s'\n\n", diag::program_name, name);

@@ -29,33 +29,41 @@ std::unique_ptr<Terminal> RadioBench::start(std::vector<std::string> args, int r
     launch.directory = run_;
     launch.rows = rows;
     launch.cols = cols;
-    launch.environment = {
+    launch.environment = environment();
+    return std::make_unique<Terminal>(launch);
+}
+
+std::map<std::string, std::string> RadioBench::environment() const {
+    std::map<std::string, std::string> environment = {
         {"TERM", "xterm"},
         {"PATH", "/usr/bin:/bin"},
         {"SI468X_SIM_BOARD", board_},
         {"SI468X_SIM_CLOCK", clock},
     };
     if (!faults.empty()) {
-        launch.environment["SI468X_SIM_FAULTS"] = faults;
+        environment["SI468X_SIM_FAULTS"] = faults;
     }
     if (!band.empty()) {
-        launch.environment["SI468X_SIM_BAND"] = band;
+        environment["SI468X_SIM_BAND"] = band;
     }
     if (!timing.empty()) {
-        launch.environment["SI468X_SIM_TIMING"] = timing;
+        environment["SI468X_SIM_TIMING"] = timing;
     }
     if (!locale.empty()) {
-        launch.environment["LANG"] = locale;
+        environment["LANG"] = locale;
     }
     // A sanitizer build reads its own settings, and the board which Pi it
     // is (the e2e-kernel run says Pi 5); they are the test run's, not the
     // radio's inputs.
     for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "SI468X_SIM_PI"}) {
         if (const char *value = std::getenv(name)) {
-            launch.environment[name] = value;
+            environment[name] = value;
         }
     }
-    return std::make_unique<Terminal>(launch);
+    if (!calls.empty()) {
+        environment["SI468X_SIM_CALLS"] = calls;
+    }
+    return environment;
 }
 
 std::unique_ptr<Terminal> RadioBench::firstStart(int rows, int cols) const {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -60,6 +61,12 @@ public:
     std::string timing; // receiver timings, as SI468X_SIM_TIMING takes them
     // The terminal's locale (LANG); empty: none, which is the C locale.
     std::string locale;
+    // A file the board appends the run's pin, bus and lock calls to
+    // (SI468X_SIM_CALLS); empty: none.
+    std::string calls;
+    // The environment start() gives the radio; other programs of a scene
+    // (a second radio, the diagnostics) take the same board this way.
+    std::map<std::string, std::string> environment() const;
 
     std::unique_ptr<Terminal> start(std::vector<std::string> args = {}, int rows = 24,
                                     int cols = 80) const;
