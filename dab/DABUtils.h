@@ -211,6 +211,7 @@ enum DAB_ListFault : uint8_t {
     DAB_LIST_OUT_OF_RANGE, // a value beyond what its field or the database holds
     DAB_LIST_EARLY_END,    // the file ends before the lines its counts call for
     DAB_LIST_EXTRA_LINES,  // more after the last line its counts call for
+    DAB_LIST_DISAGREES,    // a line that says otherwise than the line it is derived from
 };
 
 // How a station list read back. A list that is not whole is still read as far
