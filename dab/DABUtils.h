@@ -215,6 +215,7 @@ enum DAB_ListFault : uint8_t {
     DAB_LIST_OUT_OF_RANGE, // a value beyond what its field or the database holds
     DAB_LIST_EARLY_END,    // the file ends before the lines its counts call for
     DAB_LIST_EXTRA_LINES,  // more after the last line its counts call for
+    DAB_LIST_DISAGREES,    // a line that says otherwise than the line it is derived from
 };
 
 // How a station list read back. A list that is not whole is still read as far
@@ -247,7 +248,11 @@ int16_t DAB_keep_station_list(const char *path, char *kept_path, std::size_t roo
 // ---------------------------------------------------------------------------
 // Files: only regular ones are opened, and no open can block
 
-// What stands at a path (a link is followed).
+// What stands at a path (a link is followed). Nothing there and a path that
+// cannot be looked at are told apart: only ENOENT is DAB_PATH_NONE (a link
+// whose target is missing too); a link that loops (ELOOP) and any other
+// failed look (EACCES on the way to it, EIO, ...) are kinds of their own, and
+// never taken for a missing file.
 enum DAB_PathKind : uint8_t {
     DAB_PATH_NONE, // nothing there
     DAB_PATH_REGULAR,
@@ -256,16 +261,31 @@ enum DAB_PathKind : uint8_t {
     DAB_PATH_SOCKET,
     DAB_PATH_CHAR_DEVICE,
     DAB_PATH_BLOCK_DEVICE,
-    DAB_PATH_OTHER, // anything else, or a path that cannot be looked at
+    DAB_PATH_OTHER,      // a file of any other type
+    DAB_PATH_LINK_LOOP,  // a symbolic link that loops, or a chain of links too long
+    DAB_PATH_UNREADABLE, // the look failed for another reason than ENOENT or ELOOP
 };
 
 DAB_PathKind DAB_path_kind(const char *path);
-// "a directory", "a named pipe (FIFO)", ... for messages.
+// DAB_path_kind, with the errno of the failed look in *error: ENOENT with
+// DAB_PATH_NONE, ELOOP with DAB_PATH_LINK_LOOP, the reason with
+// DAB_PATH_UNREADABLE, 0 when the path was looked at.
+DAB_PathKind DAB_path_kind_error(const char *path, int *error);
+// "a directory", "a named pipe (FIFO)", "a symbolic link that loops", ...
+// for messages.
 const char *DAB_path_kind_name(DAB_PathKind kind);
 // open(2) of path with the given flags (and mode 0666 with O_CREAT) when it is
 // a regular file or, with O_CREAT, missing; never blocks. Returns the
-// descriptor (close-on-exec, blocking) or -1; kind says what stands there.
+// descriptor (close-on-exec, blocking) or -1; kind says what stands there,
+// and errno why it was not opened (as DAB_open_regular_error's *error).
 int DAB_open_regular(const char *path, int flags, DAB_PathKind *kind);
+// DAB_open_regular with the reason in *error (0 when opened). A missing file
+// is kind DAB_PATH_NONE with ENOENT; a file that is there but cannot be
+// opened is DAB_PATH_REGULAR with the open's errno (EACCES, EIO, ...); a
+// link that loops is DAB_PATH_LINK_LOOP with ELOOP; a path that cannot be
+// looked at is DAB_PATH_UNREADABLE with the look's errno; any other kind
+// gives EISDIR (a directory) or EINVAL.
+int DAB_open_regular_error(const char *path, int flags, DAB_PathKind *kind, int *error);
 // A log file opened for appending ("a"): a regular file, created when
 // missing; nullptr when it cannot be opened or something else is there.
 std::FILE *DAB_open_log(const char *path);

@@ -41,14 +41,26 @@ DAB_PathKind DAB_kind_of_mode(mode_t mode) {
 
 } // namespace
 
-DAB_PathKind DAB_path_kind(const char *path) {
+DAB_PathKind DAB_path_kind_error(const char *path, int *error) {
     struct stat info {};
     if (stat(path, &info) != 0) {
+        *error = errno;
         // A link whose target is missing counts as nothing there: opening it
-        // for writing creates the target, as a plain open would.
-        return errno == ENOENT ? DAB_PATH_NONE : DAB_PATH_OTHER;
+        // for writing creates the target, as a plain open would. Anything
+        // else that stops the look (no permission, an I/O error) is not
+        // nothing: the path may well hold the user's file.
+        if (*error == ENOENT) {
+            return DAB_PATH_NONE;
+        }
+        return *error == ELOOP ? DAB_PATH_LINK_LOOP : DAB_PATH_UNREADABLE;
     }
+    *error = 0;
     return DAB_kind_of_mode(info.st_mode);
+}
+
+DAB_PathKind DAB_path_kind(const char *path) {
+    int error = 0;
+    return DAB_path_kind_error(path, &error);
 }
 
 const char *DAB_path_kind_name(DAB_PathKind kind) {
@@ -67,30 +79,42 @@ const char *DAB_path_kind_name(DAB_PathKind kind) {
         return "a character device";
     case DAB_PATH_BLOCK_DEVICE:
         return "a block device";
+    case DAB_PATH_LINK_LOOP:
+        return "a symbolic link that loops";
+    case DAB_PATH_UNREADABLE:
+        return "a path that cannot be looked at";
     case DAB_PATH_OTHER:
         break;
     }
     return "not a regular file";
 }
 
-int DAB_open_regular(const char *path, int flags, DAB_PathKind *kind) {
-    *kind = DAB_path_kind(path);
+int DAB_open_regular_error(const char *path, int flags, DAB_PathKind *kind, int *error) {
+    *kind = DAB_path_kind_error(path, error);
     if (*kind != DAB_PATH_REGULAR && *kind != DAB_PATH_NONE) {
-        errno = *kind == DAB_PATH_DIRECTORY ? EISDIR : EINVAL;
+        if (*error == 0) {
+            *error = *kind == DAB_PATH_DIRECTORY ? EISDIR : EINVAL;
+        }
+        errno = *error;
         return -1;
     }
     const int fd = open(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0) {
-        const int error = errno;
-        *kind = DAB_path_kind(path);
-        errno = error;
+        // The open's reason stands; the kind is looked at again, in case
+        // something else took the file's place in between.
+        const int reason = errno;
+        int probe = 0;
+        *kind = DAB_path_kind_error(path, &probe);
+        *error = reason;
+        errno = reason;
         return -1;
     }
     struct stat info {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         *kind = fstat(fd, &info) == 0 ? DAB_kind_of_mode(info.st_mode) : DAB_PATH_OTHER;
         close(fd);
-        errno = EINVAL;
+        *error = *kind == DAB_PATH_DIRECTORY ? EISDIR : EINVAL;
+        errno = *error;
         return -1;
     }
     // Blocking again, as a regular file always behaves.
@@ -99,7 +123,13 @@ int DAB_open_regular(const char *path, int flags, DAB_PathKind *kind) {
         fcntl(fd, F_SETFL, status_flags & ~O_NONBLOCK);
     }
     *kind = DAB_PATH_REGULAR;
+    *error = 0;
     return fd;
+}
+
+int DAB_open_regular(const char *path, int flags, DAB_PathKind *kind) {
+    int error = 0;
+    return DAB_open_regular_error(path, flags, kind, &error);
 }
 
 void DAB_sync_directory_of(const char *path) {

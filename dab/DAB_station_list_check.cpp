@@ -135,13 +135,24 @@ bool DAB_date_line(DAB_ListChecker *checker) {
     const char *end = checker->text + checker->length;
     static const char *const separators[] = {"-", "-", ", ", ":", ":", ""};
     bool whole = DAB_take_text(&at, end, "Date of scan (YYYY-MM-DD, HH:MM:SS): ");
-    for (const char *separator : separators) {
+    bool all_in_range = true;
+    for (std::size_t k = 0; k < 6; ++k) {
+        // The year is a 16-bit field of the record, the others 8-bit.
         uint32_t number = 0;
         bool in_range = false;
-        whole = whole && DAB_take_number(&at, end, DAB_ANY, &number, &in_range) &&
-                DAB_take_text(&at, end, separator);
+        whole = whole && DAB_take_number(&at, end, k == 0 ? 0xFFFF : 0xFF, &number, &in_range) &&
+                DAB_take_text(&at, end, separators[k]);
+        all_in_range = all_in_range && in_range;
     }
-    return (whole && at == end) || DAB_fault(checker, DAB_LIST_BAD_LINE, checker->line);
+    if (!whole || at != end) {
+        return DAB_fault(checker, DAB_LIST_BAD_LINE, checker->line);
+    }
+    return all_in_range || DAB_fault(checker, DAB_LIST_OUT_OF_RANGE, checker->line);
+}
+
+// A line that the writer derives from another must say what the other says.
+bool DAB_derived(DAB_ListChecker *checker, uint32_t value, uint32_t derived, uint32_t line) {
+    return value == derived || DAB_fault(checker, DAB_LIST_DISAGREES, line);
 }
 
 // "Label " and the label's characters as the writer prints them: at most 16,
@@ -164,15 +175,35 @@ bool DAB_label_line(DAB_ListChecker *checker) {
     return true;
 }
 
+// The lines derived from the component id, as the decoder splits it: TMID
+// in the top two bits, then the sub-channel or FIDC id (6 bits), or the
+// service component id (12 bits) with the DG flag above it; the lines of
+// the ids the TMID does not carry are 0.
 bool DAB_check_component(DAB_ListChecker *checker, uint32_t index) {
-    return DAB_index_line(checker, "Comp No. ", index) &&
-           DAB_number_line(checker, "Comp ID ", 0xFFFF) &&
-           DAB_number_line(checker, "SubChId ", DAB_ANY) &&
-           DAB_number_line(checker, "tmid ", DAB_ANY) &&
-           DAB_number_line(checker, "FIDCId ", DAB_ANY) &&
-           DAB_number_line(checker, "SCId ", DAB_ANY) &&
-           DAB_number_line(checker, "DG_flag ", DAB_ANY) &&
-           DAB_number_line(checker, "CA_flag ", 1) && DAB_number_line(checker, "ps ", 1) &&
+    uint32_t comp_id = 0;
+    uint32_t lines[5] = {};
+    uint32_t values[5] = {};
+    static const char *const keys[] = {"SubChId ", "tmid ", "FIDCId ", "SCId ", "DG_flag "};
+    if (!DAB_index_line(checker, "Comp No. ", index) ||
+        !DAB_number_line(checker, "Comp ID ", 0xFFFF, &comp_id)) {
+        return false;
+    }
+    for (std::size_t k = 0; k < 5; ++k) {
+        if (!DAB_number_line(checker, keys[k], DAB_ANY, &values[k])) {
+            return false;
+        }
+        lines[k] = checker->line;
+    }
+    const uint32_t tmid = comp_id >> 14;
+    const uint32_t derived[5] = {tmid <= 1 ? comp_id & 0x3F : 0, tmid,
+                                 tmid == 2 ? comp_id & 0x3F : 0, tmid == 3 ? comp_id & 0xFFF : 0,
+                                 tmid == 3 ? (comp_id >> 12) & 0x01 : 0};
+    for (std::size_t k = 0; k < 5; ++k) {
+        if (!DAB_derived(checker, values[k], derived[k], lines[k])) {
+            return false;
+        }
+    }
+    return DAB_number_line(checker, "CA_flag ", 1) && DAB_number_line(checker, "ps ", 1) &&
            DAB_number_line(checker, "ASCTyDSCTy ", COMPONENT_ASCTY_DSCTY_MASK) &&
            DAB_number_line(checker, "muA_info_valid ", 1);
 }
@@ -180,13 +211,38 @@ bool DAB_check_component(DAB_ListChecker *checker, uint32_t index) {
 // `position` is where the service starts in its ensemble's raw bytes; it moves
 // past the service.
 bool DAB_check_service(DAB_ListChecker *checker, uint32_t index, uint32_t *position) {
+    uint32_t service_id = 0;
+    uint32_t pd_flag = 0;
     uint32_t components = 0;
+    uint32_t values[3] = {};
+    uint32_t lines[3] = {};
+    static const char *const keys[] = {"Srv ref. ", "Country ID ", "ECC. "};
+    if (!DAB_index_line(checker, "Service No. ", index) ||
+        !DAB_number_line(checker, "Service ID. ", DAB_ANY, &service_id)) {
+        return false;
+    }
+    for (std::size_t k = 0; k < 3; ++k) {
+        if (!DAB_number_line(checker, keys[k], DAB_ANY, &values[k])) {
+            return false;
+        }
+        lines[k] = checker->line;
+    }
+    if (!DAB_number_line(checker, "PD Flag ", 1, &pd_flag)) {
+        return false;
+    }
+    // Reference, country id and ECC are split out of the service id as the
+    // decoder does: a 12-bit reference for audio, 20 bits for data with the
+    // ECC on top; an audio service has no ECC.
+    const bool data = pd_flag != 0;
+    const uint32_t derived[3] = {service_id & (data ? 0xFFFFFu : 0xFFFu),
+                                 (service_id >> (data ? 20 : 12)) & 0x0F,
+                                 data ? service_id >> 24 : 0};
+    for (std::size_t k = 0; k < 3; ++k) {
+        if (!DAB_derived(checker, values[k], derived[k], lines[k])) {
+            return false;
+        }
+    }
     const bool head =
-        DAB_index_line(checker, "Service No. ", index) &&
-        DAB_number_line(checker, "Service ID. ", DAB_ANY) &&
-        DAB_number_line(checker, "Srv ref. ", DAB_ANY) &&
-        DAB_number_line(checker, "Country ID ", DAB_ANY) &&
-        DAB_number_line(checker, "ECC. ", DAB_ANY) && DAB_number_line(checker, "PD Flag ", 1) &&
         DAB_number_line(checker, "PTY ", SERVICE_PTY_MASK) &&
         DAB_number_line(checker, "SRV linking info flag ", 1) &&
         DAB_number_line(checker, "number components ", SI468X_MAX_COMPONENTS, &components);
@@ -275,6 +331,8 @@ const char *DAB_list_fault_text(DAB_ListFault fault) {
         return "the file ends early";
     case DAB_LIST_EXTRA_LINES:
         return "more lines than its counts call for";
+    case DAB_LIST_DISAGREES:
+        return "a line that disagrees with the line it is derived from";
     }
     return "not what the writer writes";
 }

@@ -18,7 +18,8 @@
 // of the file it replaces (of a link's target, for a link at the path), so a
 // save keeps what the user set; a first file gets the mode a plain create
 // would give it. Anything at the path that is neither a file nor a link (a
-// directory, a named pipe, a device) is left alone and the save fails.
+// directory, a named pipe, a device), a link that loops, and a list that this
+// process cannot open for reading are left alone and the save fails.
 //
 // A save holds a lock on its temporary file until it is renamed. A temporary
 // file that a killed save left is removed by the next save in its directory:
@@ -253,18 +254,34 @@ int DAB_create_temp_file(const char *path, char temp_path[DAB_PATH_ROOM]) {
 }
 
 // What the new file takes over from the one at path. False when the path
-// holds something that is not replaced.
+// holds something that is not replaced: anything but a file or a link, a link
+// that loops or leads where it cannot be followed, and a list that cannot be
+// opened for reading. A list that was not read is never saved over, so the
+// stations in a file this process may not read stay with it.
 bool DAB_replaced_file(const char *path, struct stat *info, bool *carry) {
     *carry = false;
     if (lstat(path, info) != 0) {
         return errno == ENOENT;
     }
     if (S_ISLNK(info->st_mode)) {
-        *carry = stat(path, info) == 0 && S_ISREG(info->st_mode);
-        return true;
+        if (stat(path, info) != 0) {
+            // A link to nothing is replaced, as a missing file is created.
+            return errno == ENOENT;
+        }
+        if (!S_ISREG(info->st_mode)) {
+            return true;
+        }
+    } else if (!S_ISREG(info->st_mode)) {
+        return false;
     }
-    *carry = S_ISREG(info->st_mode);
-    return *carry;
+    DAB_PathKind kind = DAB_PATH_NONE;
+    const int fd = DAB_open_regular(path, O_RDONLY, &kind);
+    if (fd < 0) {
+        return false;
+    }
+    close(fd);
+    *carry = true;
+    return true;
 }
 
 // Owner first: a change of owner clears the set-id bits of the mode. Only

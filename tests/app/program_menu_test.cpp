@@ -4,6 +4,7 @@
 // too small for the layout. What the screen shows is for the terminal tests.
 #include <chrono>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -54,8 +55,8 @@ TEST(VolumeKeys, EveryPressSetsTheVolumeAndRewritesTheFile) {
     EXPECT_EQ(volumes, (std::vector<uint16_t>{2, 1, 0, 0, 1}));
     const std::string file = read_file(run.station_list_path());
     EXPECT_EQ(second_line(file), "Volume: 1");
-    // Rewritten from the loaded database, which keeps no scan date.
-    EXPECT_EQ(date_line(file), "Date of scan (YYYY-MM-DD, HH:MM:SS): 0-0-0, 0:0:0");
+    // Rewritten from the loaded database, which keeps the file's scan date.
+    EXPECT_EQ(date_line(file), "Date of scan (YYYY-MM-DD, HH:MM:SS): 2024-5-17, 8:30:0");
 }
 
 TEST(VolumeKeys, RaisingAtTheTopStillRewritesTheFile) {
@@ -67,7 +68,7 @@ TEST(VolumeKeys, RaisingAtTheTopStillRewritesTheFile) {
     expect_clean_exit(result);
     const std::string file = read_file(run.station_list_path());
     EXPECT_EQ(second_line(file), "Volume: 63");
-    EXPECT_EQ(date_line(file), "Date of scan (YYYY-MM-DD, HH:MM:SS): 0-0-0, 0:0:0");
+    EXPECT_EQ(date_line(file), "Date of scan (YYYY-MM-DD, HH:MM:SS): 2024-5-17, 8:30:0");
 }
 
 TEST(MenuKeys, NulCharacterIsAnUnplannedExit) {
@@ -90,6 +91,8 @@ TEST(MenuKeys, RescanRunsTheFullBringUpAndRewritesTheFile) {
     run.term = "xterm";
     run.leave_chip_running(40);
     write_file(run.station_list_path(), station_list_text(*run.band, 30));
+    struct stat before {};
+    ASSERT_EQ(stat(run.station_list_path().c_str(), &before), 0);
     // Six entries in rows of three: "Rescan" is the third of the second row.
     const ProgramResult result = run.run("\x1bOC\x1bOC\x1bOB\nx");
     expect_clean_exit(result);
@@ -100,7 +103,11 @@ TEST(MenuKeys, RescanRunsTheFullBringUpAndRewritesTheFile) {
     EXPECT_NE(result.out.find("User quits.\n"), std::string::npos);
     const std::string file = read_file(run.station_list_path());
     EXPECT_EQ(second_line(file), "Volume: 30");
-    EXPECT_NE(date_line(file), "Date of scan (YYYY-MM-DD, HH:MM:SS): 2024-5-17, 8:30:0");
+    // The band broadcasts no date, so the scan keeps the one read back; a
+    // new file took the list's place.
+    struct stat after {};
+    ASSERT_EQ(stat(run.station_list_path().c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino);
 }
 
 // ---- the broadcast text line ------------------------------------------------------

@@ -126,6 +126,25 @@ TEST_F(StationListCheck, EachKindOfDamageIsFoundAtItsLine) {
         {"component id", with_line(comp_id, "Comp ID 65536"), DAB_LIST_OUT_OF_RANGE, comp_id},
         {"number beyond 32 bits", with_line(line_of("Service ID. "), "Service ID. 4294967296"),
          DAB_LIST_OUT_OF_RANGE, line_of("Service ID. ")},
+        // A service id edited by hand under the lines derived from the old one
+        // (0xD001: reference 1, country 13).
+        {"widest id, old derived lines",
+         with_line(line_of("Service ID. "), "Service ID. 4294967295"), DAB_LIST_DISAGREES,
+         line_of("Srv ref. ")},
+        {"id 65536, old derived lines", with_line(line_of("Service ID. "), "Service ID. 65536"),
+         DAB_LIST_DISAGREES, line_of("Srv ref. ")},
+        {"country that disagrees", with_line(line_of("Service ID. "), "Service ID. 49153"),
+         DAB_LIST_DISAGREES, line_of("Country ID ")},
+        {"ECC of an audio service", with_line(line_of("ECC. "), "ECC. 1"), DAB_LIST_DISAGREES,
+         line_of("ECC. ")},
+        {"sub-channel that disagrees", with_line(line_of("SubChId "), "SubChId 2"),
+         DAB_LIST_DISAGREES, line_of("SubChId ")},
+        {"month beyond 8 bits",
+         with_line(3, "Date of scan (YYYY-MM-DD, HH:MM:SS): 2019-256-7, 9:5:0"),
+         DAB_LIST_OUT_OF_RANGE, 3},
+        {"year beyond 16 bits",
+         with_line(3, "Date of scan (YYYY-MM-DD, HH:MM:SS): 65536-3-7, 9:5:0"),
+         DAB_LIST_OUT_OF_RANGE, 3},
         {"empty line", with_line(6, ""), DAB_LIST_BAD_LINE, 6},
         {"cut after a line", text.substr(0, text.find("\n", text.find("Label ")) + 1),
          DAB_LIST_EARLY_END, label + 1},
@@ -162,7 +181,7 @@ TEST_F(StationListCheck, ServicesBeyondTheEnsemblesRoomAreOutOfRange) {
         }
         for (unsigned c = 0; c < 15; ++c) {
             text += "Comp No. " + std::to_string(c) +
-                    "\nComp ID 1\nSubChId 0\ntmid 0\nFIDCId 0\nSCId 0\nDG_flag 0\nCA_flag 0\n"
+                    "\nComp ID 1\nSubChId 1\ntmid 0\nFIDCId 0\nSCId 0\nDG_flag 0\nCA_flag 0\n"
                     "ps 0\nASCTyDSCTy 0\nmuA_info_valid 0\n";
             line += 11;
         }

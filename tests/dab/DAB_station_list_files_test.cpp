@@ -4,12 +4,16 @@
 // waited on or replaced; things planted beside it keep what they hold; a save
 // keeps the owner, group and mode the user gave the list; only the temporary
 // files of killed saves are cleared away.
+#include <array>
+#include <cerrno>
 #include <functional>
+#include <linux/capability.h>
 #include <set>
 #include <string>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 
 #include <gtest/gtest.h>
 
@@ -88,6 +92,128 @@ TEST_F(StationListPath, LinkToADeviceIsNotReadButTheLinkIsReplacedBySaving) {
     ASSERT_EQ(DAB_save_scan_results(results_.get(), path_.c_str(), 40), 0);
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(path_)));
     EXPECT_TRUE(fs::is_character_file("/dev/zero"));
+}
+
+// ---- a list that is there but cannot be read is not a missing one ----------
+
+// Runs `call` in a child process without root's override of file
+// permissions (as a service running as its own user sees a root-owned
+// list), and hands back the numbers it returns; all -1 when the child could
+// not drop the override.
+using Numbers = std::array<int, 6>;
+Numbers without_permission_override(const std::function<Numbers()> &call) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        ADD_FAILURE() << "pipe";
+        return {};
+    }
+    std::fflush(stdout);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct caps[2] = {};
+        Numbers numbers;
+        numbers.fill(-1);
+        if (syscall(SYS_capget, &header, caps) == 0) {
+            for (const int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) {
+                caps[cap / 32].effective &= ~(1u << (cap % 32));
+                caps[cap / 32].permitted &= ~(1u << (cap % 32));
+                caps[cap / 32].inheritable &= ~(1u << (cap % 32));
+            }
+            if (syscall(SYS_capset, &header, caps) == 0) {
+                numbers = call();
+            }
+        }
+        const ssize_t written = write(fds[1], numbers.data(), sizeof numbers);
+        _exit(written == static_cast<ssize_t>(sizeof numbers) ? 0 : 1);
+    }
+    close(fds[1]);
+    Numbers numbers{};
+    const ssize_t got = read(fds[0], numbers.data(), sizeof numbers);
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(got, static_cast<ssize_t>(sizeof numbers));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    return numbers;
+}
+
+class UnreadableList : public StationListPath {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(DAB_save_scan_results(results_.get(), path_.c_str(), 33), 0);
+        saved_ = station_test::read_file(path_);
+    }
+    // In the child: what the path is, and what a read, a check and a save of
+    // it do. The database must stay as it was and the volume untouched.
+    Numbers try_the_list() {
+        DAB_PathKind kind = DAB_PATH_NONE;
+        int error = 0;
+        const int fd = DAB_open_regular_error(path_.c_str(), O_RDONLY, &kind, &error);
+        auto results = station_test::make_results();
+        uint8_t volume = 7;
+        const int read = DAB_read_scan_results(results.get(), path_.c_str(), &volume);
+        DAB_ListCheck check{};
+        const int checked = DAB_check_station_list(path_.c_str(), &check);
+        const int saved = DAB_save_scan_results(results_.get(), path_.c_str(), 9);
+        return {fd,      kind,
+                error,   read + (volume == 7 && results->num_ensembles == 0 ? 0 : 1000),
+                checked, saved};
+    }
+    std::string saved_;
+};
+
+TEST_F(UnreadableList, ModeZeroIsAFileThatCannotBeOpenedAndNothingSavesOverIt) {
+    ASSERT_EQ(chmod(path_.c_str(), 0), 0);
+    const Numbers got = without_permission_override([&] { return try_the_list(); });
+    EXPECT_EQ(got[0], -1);
+    EXPECT_EQ(got[1], DAB_PATH_REGULAR) << "a file that is there is not missing";
+    EXPECT_EQ(got[2], EACCES);
+    EXPECT_EQ(got[3], -6) << "read, or database or volume touched";
+    EXPECT_EQ(got[4], -6);
+    EXPECT_EQ(got[5], -6);
+    ASSERT_EQ(chmod(path_.c_str(), 0644), 0);
+    EXPECT_EQ(station_test::read_file(path_), saved_);
+}
+
+TEST_F(UnreadableList, ListInADirectoryThatCannotBeSearchedIsNotMissing) {
+    const fs::path inner = dir_ / "closed";
+    fs::create_directory(inner);
+    path_ = (inner / "stationlist.txt").string();
+    SetUp();
+    ASSERT_EQ(chmod(inner.c_str(), 0), 0);
+    const Numbers got = without_permission_override([&] { return try_the_list(); });
+    ASSERT_EQ(chmod(inner.c_str(), 0755), 0);
+    EXPECT_EQ(got[1], DAB_PATH_UNREADABLE);
+    EXPECT_EQ(got[2], EACCES);
+    EXPECT_EQ(got[3], -6);
+    EXPECT_EQ(got[5], -6);
+    EXPECT_EQ(station_test::read_file(path_), saved_);
+}
+
+TEST_F(StationListPath, LinkThatLoopsIsNamedSoAndNeverReplaced) {
+    int error = 0;
+    EXPECT_EQ(DAB_path_kind_error(path_.c_str(), &error), DAB_PATH_NONE);
+    EXPECT_EQ(error, ENOENT);
+    fs::create_symlink("stationlist.txt", path_);
+    EXPECT_EQ(DAB_path_kind_error(path_.c_str(), &error), DAB_PATH_LINK_LOOP);
+    EXPECT_EQ(error, ELOOP);
+    EXPECT_STREQ(DAB_path_kind_name(DAB_PATH_LINK_LOOP), "a symbolic link that loops");
+
+    uint8_t volume = 40;
+    const std::string printed = station_test::captured_stdout([&] {
+        EXPECT_EQ(DAB_read_scan_results(results_.get(), path_.c_str(), &volume), -6);
+        EXPECT_EQ(DAB_save_scan_results(results_.get(), path_.c_str(), 40), -6);
+    });
+    EXPECT_EQ(DABUtils_ErrorCode, 11);
+    EXPECT_NE(printed.find(path_ + " is a symbolic link that loops ("), std::string::npos)
+        << printed;
+    EXPECT_EQ(printed.find("not a regular file"), std::string::npos) << printed;
+    ASSERT_TRUE(fs::is_symlink(fs::symlink_status(path_))) << "the link was replaced";
+    EXPECT_EQ(fs::read_symlink(path_), "stationlist.txt");
 }
 
 // ---- things planted beside the list -----------------------------------------

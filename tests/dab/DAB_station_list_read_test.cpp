@@ -2,6 +2,8 @@
 // The station list reader on files it did not write: counts beyond the
 // database's room, overlong lines, truncation and noise. It never fails on
 // them, never stores outside the database and keeps the file in step.
+#include <algorithm>
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -201,21 +203,46 @@ TEST_F(StationListReader, FileThatEndsEarlyHoldsWhatItHas) {
     expect_within_bounds(*results_);
 }
 
-TEST_F(StationListReader, FileCutInsideAServiceKeepsTheServiceWithZeroComponents) {
-    const std::string whole = file_header(5, 1) + ensemble_lines(0, 9, 8, 1) +
-                              service_lines(0, 21, 3, 3, "Label Lark", 40);
-    // Cut after the first component group.
-    const std::string cut = whole.substr(0, whole.find("Comp No. 1"));
-    ASSERT_EQ(read_text(cut), 0);
-    ASSERT_EQ(results_->ensembles[0].num_services, 1);
-    EXPECT_EQ(results_->ensembles[0].data_length, 24 + 12);
-    Si468x_Service service{};
-    ASSERT_EQ(Si468x_get_digital_service(&results_->ensembles[0], 0, &service), 0);
-    Si468x_Component component{};
-    ASSERT_EQ(Si468x_get_digital_service_component(&service, 0, &component), 0);
-    EXPECT_EQ(component.comp_id, 40u);
-    ASSERT_EQ(Si468x_get_digital_service_component(&service, 2, &component), 0);
-    EXPECT_EQ(component.comp_id, 0u);
+// Cut at every byte: only the services whose last line is there whole are
+// stored, each exactly as in the whole file; a service cut short is never
+// stored zero-filled or with the start of a label or number.
+TEST_F(StationListReader, FileCutInsideAServiceStoresOnlyTheWholeServicesBeforeIt) {
+    const std::string head = file_header(5, 1) + ensemble_lines(0, 9, 8, 3);
+    const std::string services[] = {service_lines(0, 21, 3, 3, "Label Lark", 40),
+                                    service_lines(1, 22, 0, 0, "Label Wren Song"),
+                                    service_lines(2, 23, 1, 1, "Label End", 77)};
+    const std::string whole = head + services[0] + services[1] + services[2];
+    ASSERT_EQ(read_text(whole), 0);
+    const auto complete = std::make_unique<DAB_ScanResults>(*results_);
+    ASSERT_EQ(complete->ensembles[0].num_services, 3);
+
+    std::size_t ends[3] = {};
+    std::size_t at = head.size();
+    for (int s = 0; s < 3; ++s) {
+        at += services[s].size();
+        ends[s] = at;
+    }
+    for (std::size_t length = 0; length < whole.size(); ++length) {
+        SCOPED_TRACE("cut at " + std::to_string(length));
+        results_ = station_test::make_results();
+        ASSERT_EQ(read_text(whole.substr(0, length)), 0);
+        const uint8_t expected = static_cast<uint8_t>((length >= ends[0]) + (length >= ends[1]));
+        if (length < head.size()) {
+            EXPECT_EQ(results_->num_ensembles, 0);
+            continue;
+        }
+        ASSERT_EQ(results_->num_ensembles, 1);
+        const DAB_Ensemble &ensemble = results_->ensembles[0];
+        ASSERT_EQ(ensemble.num_services, expected);
+        // The stored bytes are those of the whole file's first services, and
+        // nothing of the one cut short is left after them.
+        ASSERT_EQ(ensemble.data_length, expected == 0 ? 0 : expected == 1 ? 36 : 60);
+        EXPECT_EQ(0, std::memcmp(ensemble.service_data, complete->ensembles[0].service_data,
+                                 ensemble.data_length));
+        const uint8_t *rest = ensemble.service_data + ensemble.data_length;
+        EXPECT_EQ(std::count(rest, ensemble.service_data + SI468X_SERVICE_DATA_SIZE, 0),
+                  SI468X_SERVICE_DATA_SIZE - ensemble.data_length);
+    }
 }
 
 // A file cut at every byte: still status 0, and whatever was stored stays

@@ -228,15 +228,23 @@ TEST_F(StationListFile, EveryStoredFieldSurvivesASaveAndARead) {
     EXPECT_EQ(save(*back, volume), text);
 }
 
-TEST_F(StationListFile, ReadingKeepsTheDateAndByte7TheRecordHeld) {
+TEST_F(StationListFile, ReadingRestoresTheDateAndClearsWhatTheFileDoesNotHold) {
     save(*varied_database(), 1);
     auto back = station_test::make_results();
     back->scan_date.year = 1999;
     back->ensembles[0].service_data[7] = 0xA5;
+    back->ensembles[1].service_data[2000] = 0x5A;
     uint8_t volume = 0;
     ASSERT_EQ(read(*back, volume), 0);
-    EXPECT_EQ(back->scan_date.year, 1999);
-    EXPECT_EQ(back->ensembles[0].service_data[7], 0xA5);
+    const Si468x_EnsembleTime date = back->scan_date;
+    EXPECT_EQ(date.year, 2019);
+    EXPECT_EQ(date.month, 3);
+    EXPECT_EQ(date.day, 7);
+    EXPECT_EQ(date.hour, 9);
+    EXPECT_EQ(date.minute, 5);
+    EXPECT_EQ(date.second, 0);
+    EXPECT_EQ(back->ensembles[0].service_data[7], 0);
+    EXPECT_EQ(back->ensembles[1].service_data[2000], 0);
 }
 
 TEST_F(StationListFile, MissingFileFailsAndLeavesDatabaseAndVolumeAlone) {
@@ -311,13 +319,15 @@ TEST_F(StationListLabel, LabelStopsAtAZeroByteAndReadsBackZeroFilled) {
 TEST_F(StationListLabel, LabelOfBlanksDoesNotSwallowTheNextLine) {
     Si468x_Service service{};
     EXPECT_EQ(round_trip(std::string(16, ' '), service), "Label " + std::string(16, ' '));
-    EXPECT_EQ(std::string(service.label, 16), std::string(16, '\0'));
+    EXPECT_EQ(std::string(service.label, 16), std::string(16, ' '));
 }
 
-TEST_F(StationListLabel, LeadingBlanksAreDroppedByTheReader) {
+TEST_F(StationListLabel, LeadingBlanksAreKept) {
     Si468x_Service service{};
-    round_trip("  Lark", service);
-    EXPECT_EQ(std::string(service.label, 16), std::string("Lark\0\0\0\0\0\0\0\0\0\0\0\0", 16));
+    EXPECT_EQ(round_trip("  Lantern Talk  ", service), "Label   Lantern Talk  ");
+    EXPECT_EQ(std::string(service.label, 16), "  Lantern Talk  ");
+    round_trip(" ", service);
+    EXPECT_EQ(std::string(service.label, 16), std::string(" \0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 16));
 }
 
 TEST_F(StationListLabel, LabelFilledWithSixteenCharactersComesBackWhole) {

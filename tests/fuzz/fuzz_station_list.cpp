@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target: the station list reader on any file. The database it fills
-// must stay within its bounds, every service it stored must decode, and the
-// database saved and read again must come back with the same shape; the
-// check takes any file, and finds every saved one whole.
+// must stay within its bounds and every service it stored must decode; the
+// check takes any file, and finds every saved one whole. Round trips are
+// exact: the database saved and read again is the same database, the file
+// the writer made is written again byte for byte, and so is any file the
+// check calls whole.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "DABUtils.h"
 #include "FuzzSupport.h"
@@ -36,6 +39,41 @@ void require_decodable(const DAB_ScanResults &results) {
         }
         fuzz::require(end == ensemble.data_length, "services fill the ensemble's bytes");
     }
+}
+
+bool same_date(const Si468x_EnsembleTime &a, const Si468x_EnsembleTime &b) {
+    return a.year == b.year && a.month == b.month && a.day == b.day && a.hour == b.hour &&
+           a.minute == b.minute && a.second == b.second;
+}
+
+// Every field of the two records, and all 2048 raw bytes of every ensemble
+// held.
+bool same_database(const DAB_ScanResults &a, const DAB_ScanResults &b) {
+    if (a.num_ensembles != b.num_ensembles || !same_date(a.scan_date, b.scan_date)) {
+        return false;
+    }
+    for (unsigned e = 0; e < a.num_ensembles; ++e) {
+        const DAB_Ensemble &x = a.ensembles[e];
+        const DAB_Ensemble &y = b.ensembles[e];
+        if (x.list_version != y.list_version || x.freq_index != y.freq_index ||
+            x.num_services != y.num_services || x.data_length != y.data_length ||
+            std::memcmp(x.service_data, y.service_data, sizeof x.service_data) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string file_bytes(const std::string &path) {
+    std::string text;
+    FILE *file = std::fopen(path.c_str(), "rb");
+    fuzz::require(file != nullptr, "a saved file opens");
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+        text.append(buffer, n);
+    }
+    std::fclose(file);
+    return text;
 }
 
 } // namespace
@@ -75,38 +113,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
                   "the saved file is read");
     require_decodable(*again);
 
+    // read(write(db)) = db: whatever the reader makes of a file is a database
+    // that the file format holds whole, field by field and byte by byte.
     fuzz::require(volume_again == volume, "volume survives");
-    fuzz::require(again->num_ensembles == results->num_ensembles, "ensemble count survives");
-    for (unsigned e = 0; e < results->num_ensembles; ++e) {
-        const DAB_Ensemble &a = results->ensembles[e];
-        const DAB_Ensemble &b = again->ensembles[e];
-        fuzz::require(a.list_version == b.list_version && a.freq_index == b.freq_index &&
-                          a.num_services == b.num_services && a.data_length == b.data_length,
-                      "ensemble header survives");
-        // Labels may change (line ends become blanks, leading blanks go),
-        // and so may the bits the file does not carry; the decoded fields
-        // may not.
-        for (unsigned s = 0; s < a.num_services; ++s) {
-            Si468x_Service x{};
-            Si468x_Service y{};
-            Si468x_get_digital_service(&a, static_cast<uint8_t>(s), &x);
-            Si468x_get_digital_service(&b, static_cast<uint8_t>(s), &y);
-            fuzz::require(x.service_id == y.service_id && x.pd_flag == y.pd_flag &&
-                              x.pty == y.pty && x.linking_info == y.linking_info &&
-                              x.num_components == y.num_components && x.ca_id == y.ca_id &&
-                              x.local == y.local && x.si_charset == y.si_charset,
-                          "service survives");
-            for (unsigned c = 0; c < x.num_components; ++c) {
-                Si468x_Component p{};
-                Si468x_Component q{};
-                Si468x_get_digital_service_component(&x, static_cast<uint8_t>(c), &p);
-                Si468x_get_digital_service_component(&y, static_cast<uint8_t>(c), &q);
-                fuzz::require(p.comp_id == q.comp_id && p.ca_flag == q.ca_flag && p.ps == q.ps &&
-                                  p.ascty_dscty == q.ascty_dscty &&
-                                  p.mua_info_valid == q.mua_info_valid,
-                              "component survives");
-            }
-        }
+    fuzz::require(same_database(*results, *again), "read(write(db)) = db");
+
+    // write(read(file)) = file for every file the writer made.
+    const std::string resaved = fuzz::scratch_directory() + "/resaved.txt";
+    fuzz::require(DAB_save_scan_results(again.get(), resaved.c_str(), volume_again) == 0,
+                  "the database read back is saved");
+    fuzz::require(file_bytes(resaved) == file_bytes(saved), "write(read(file)) = file");
+
+    // And a file that the check calls whole is one the writer writes again
+    // byte for byte: the check and the reader agree on what the format is.
+    if (input_check.whole == 1) {
+        fuzz::require(file_bytes(saved) == std::string(reinterpret_cast<const char *>(data), size),
+                      "a list checked whole is written back unchanged");
     }
     return 0;
 }
