@@ -5,45 +5,37 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "DAB_radio.h"
 
 bool DAB_list_present(const char *path, DAB_ListLoadFacts *facts) {
     *facts = DAB_ListLoadFacts{};
-    errno = 0;
-    const int fd = DAB_open_regular(path, O_RDONLY, &facts->kind);
+    int error = 0;
+    const int fd = DAB_open_regular_error(path, O_RDONLY, &facts->kind, &error);
     if (fd >= 0) {
         close(fd);
         facts->outcome = DAB_LIST_LOADED;
         return true;
     }
-    int error = errno;
-    // A path that cannot be looked at is not opened at all; its own reason
-    // is the one to give.
-    struct stat info {};
-    if (facts->kind == DAB_PATH_OTHER && stat(path, &info) != 0) {
-        error = errno;
-    } else if (facts->kind == DAB_PATH_OTHER) {
-        facts->outcome = DAB_LIST_NOT_REGULAR;
-        return false;
-    }
-    if (facts->kind != DAB_PATH_NONE && facts->kind != DAB_PATH_REGULAR &&
-        facts->kind != DAB_PATH_OTHER) {
-        facts->outcome = DAB_LIST_NOT_REGULAR;
-        return false;
-    }
-    // Only a list that is not there at all is a first start. One that is
-    // there but cannot be opened or looked at (no permission, a failing
-    // disk, a link that loops) holds the user's stations all the same.
-    if (error == ENOENT || (facts->kind == DAB_PATH_NONE && error == 0)) {
+    switch (facts->kind) {
+    case DAB_PATH_NONE:
+        // Only a list that is not there at all is a first start.
         facts->outcome = DAB_LIST_MISSING;
         return false;
+    case DAB_PATH_REGULAR:
+    case DAB_PATH_LINK_LOOP:
+    case DAB_PATH_UNREADABLE:
+        // There, but it cannot be opened or looked at (no permission, a
+        // failing disk, a link that loops): it holds the user's stations all
+        // the same.
+        facts->outcome = DAB_LIST_UNREADABLE;
+        facts->error = error != 0 ? error : EIO;
+        return false;
+    default:
+        facts->outcome = DAB_LIST_NOT_REGULAR;
+        return false;
     }
-    facts->outcome = DAB_LIST_UNREADABLE;
-    facts->error = error != 0 ? error : EIO;
-    return false;
 }
 
 DAB_ListLoad DAB_radio_load_list(DAB_Radio *radio, const char *path, DAB_ListLoadFacts *facts) {
