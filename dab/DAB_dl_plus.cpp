@@ -70,7 +70,9 @@ uint8_t DAB_dl_plus_command(DAB_Dls *dls, const uint8_t *field, uint16_t length)
     DAB_NowPlaying *now_playing = &dls->now_playing;
     const uint8_t item_toggle = (field[0] & DL_PLUS_ITEM_TOGGLE) != 0 ? 1 : 0;
     const uint8_t item_running = (field[0] & DL_PLUS_ITEM_RUNNING) != 0 ? 1 : 0;
-    bool changed = now_playing->tagged != 0 && now_playing->item_running != item_running;
+    // Whether an item plays is news too (a front-end shows nothing between
+    // items); the item toggle is only the decoder's to compare.
+    bool changed = now_playing->item_running != item_running;
     if ((now_playing->tagged != 0 && now_playing->item_toggle != item_toggle) ||
         item_running == 0) {
         changed = DAB_clear_item_fields(now_playing) || changed;
