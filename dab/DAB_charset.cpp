@@ -202,3 +202,80 @@ uint16_t DAB_decode_text(const char *text, uint16_t length, char32_t *chars, uin
     }
     return count;
 }
+
+bool DAB_next_character(const uint8_t *bytes, uint16_t length, uint8_t charset, uint16_t *at,
+                        char32_t *c) {
+    const uint16_t i = *at;
+    if (i >= length) {
+        return false;
+    }
+    if (charset == DAB_CHARSET_UCS2) {
+        if (length - i < 2) {
+            return false;
+        }
+        char32_t unit = static_cast<char32_t>(bytes[i] << 8 | bytes[i + 1]);
+        if (unit >= 0xD800 && unit <= 0xDFFF) {
+            unit = DAB_REPLACEMENT_CHARACTER;
+        }
+        *c = unit;
+        *at = static_cast<uint16_t>(i + 2);
+        return true;
+    }
+    if (charset != DAB_CHARSET_UTF8 || bytes[i] < 0x80) {
+        *c = charset == DAB_CHARSET_UTF8 ? bytes[i] : DAB_EBU_Latin[bytes[i]];
+        *at = static_cast<uint16_t>(i + 1);
+        return true;
+    }
+    const DAB_Utf8Lead form = DAB_utf8_lead(bytes[i]);
+    if (form.continuations == 0) {
+        *c = DAB_REPLACEMENT_CHARACTER;
+        *at = static_cast<uint16_t>(i + 1);
+        return true;
+    }
+    char32_t value = bytes[i] & (0x3F >> form.continuations);
+    uint16_t taken = 1;
+    while (taken <= form.continuations) {
+        if (length - i <= taken) {
+            return false;
+        }
+        const uint8_t next = bytes[i + taken];
+        const uint8_t low = taken == 1 ? form.first_low : 0x80;
+        const uint8_t high = taken == 1 ? form.first_high : 0xBF;
+        if (next < low || next > high) {
+            *c = DAB_REPLACEMENT_CHARACTER;
+            *at = static_cast<uint16_t>(i + taken);
+            return true;
+        }
+        value = value << 6 | (next & 0x3F);
+        ++taken;
+    }
+    *c = value;
+    *at = static_cast<uint16_t>(i + taken);
+    return true;
+}
+
+uint8_t DAB_utf8_encode(char32_t c, char bytes[DAB_UTF8_MAX_BYTES]) {
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+        c = DAB_REPLACEMENT_CHARACTER;
+    }
+    if (c < 0x80) {
+        bytes[0] = static_cast<char>(c);
+        return 1;
+    }
+    if (c < 0x800) {
+        bytes[0] = static_cast<char>(0xC0 | c >> 6);
+        bytes[1] = static_cast<char>(0x80 | (c & 0x3F));
+        return 2;
+    }
+    if (c < 0x10000) {
+        bytes[0] = static_cast<char>(0xE0 | c >> 12);
+        bytes[1] = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        bytes[2] = static_cast<char>(0x80 | (c & 0x3F));
+        return 3;
+    }
+    bytes[0] = static_cast<char>(0xF0 | c >> 18);
+    bytes[1] = static_cast<char>(0x80 | (c >> 12 & 0x3F));
+    bytes[2] = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    bytes[3] = static_cast<char>(0x80 | (c & 0x3F));
+    return 4;
+}

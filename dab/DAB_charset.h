@@ -47,6 +47,20 @@ uint8_t DAB_decode_label(const char label[DAB_LABEL_BYTES], uint8_t charset,
 // `capacity` characters. Returns the number stored.
 uint16_t DAB_decode_text(const char *text, uint16_t length, char32_t *chars, uint16_t capacity);
 
+// One character of a text of `length` bytes sent in `charset`, starting at
+// byte `*at`: stored in `*c`, with `*at` moved past it. EBU Latin takes a byte
+// a character, UCS-2 two (a surrogate reads as U+FFFD), UTF-8 one to four
+// (each maximal ill-formed part reads as one U+FFFD). Controls and zero
+// bytes come back as they are. False when no whole character is left: at
+// the end, or a character the end cuts short.
+bool DAB_next_character(const uint8_t *bytes, uint16_t length, uint8_t charset, uint16_t *at,
+                        char32_t *c);
+
+// A Unicode scalar value in UTF-8, whatever the locale; anything else is
+// written as U+FFFD. Returns the bytes written (1 to 4).
+constexpr uint8_t DAB_UTF8_MAX_BYTES = 4;
+uint8_t DAB_utf8_encode(char32_t c, char bytes[DAB_UTF8_MAX_BYTES]);
+
 // The closest ASCII spelling of a character (é as "e", ß as "ss", Æ as "AE"),
 // "?" for one that has none. At most 3 bytes and a terminator.
 constexpr uint8_t DAB_ASCII_SPELLING_SIZE = 4;

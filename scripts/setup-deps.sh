@@ -9,7 +9,7 @@ packages=(
   clang clang-format libclang-rt-14-dev
   libbcm2835-dev libncurses-dev
   libgtest-dev libgmock-dev googletest
-  nlohmann-json3-dev libvterm-dev
+  nlohmann-json3-dev libvterm-dev libbenchmark-dev
   util-linux
   dpkg-dev file man-db systemd lintian
 )

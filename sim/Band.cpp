@@ -122,6 +122,32 @@ bool validate_service(const Service &service, const std::string &where, std::str
                         "longer than 4093 bytes");
         }
     }
+    if (service.text_options.size() > service.texts.size()) {
+        return fail(error, where + ".text_options", "more options than texts");
+    }
+    for (std::size_t t = 0; t < service.text_options.size(); ++t) {
+        const TextOptions &o = service.text_options[t];
+        const std::string t_where = where + ".texts[" + std::to_string(t) + "]";
+        if (!check_width(error, t_where, "charset", o.charset, 15)) {
+            return false;
+        }
+        if (!o.dl_plus) {
+            continue;
+        }
+        if (o.clear) {
+            return fail(error, t_where, "a clear-display command carries no DL Plus");
+        }
+        const DlPlus &d = *o.dl_plus;
+        if (d.item_toggle > 1 || d.tags.empty() || d.tags.size() > 4) {
+            return fail(error, t_where + ".dl_plus", "item_toggle 0 or 1 and 1 to 4 tags");
+        }
+        for (const DlPlusTag &tag : d.tags) {
+            if (tag.type > 63 || tag.start > 127 || tag.length < 1 || tag.length > 128) {
+                return fail(error, t_where + ".dl_plus.tags",
+                            "type 0-63, start 0-127, length 1-128");
+            }
+        }
+    }
     for (std::size_t p = 0; p < service.packets.size(); ++p) {
         const auto &packet = service.packets[p];
         const std::string p_where = where + ".packets[" + std::to_string(p) + "]";
@@ -246,6 +272,11 @@ std::vector<uint8_t> user_application_fields(const Component &component) {
         }
     }
     return out;
+}
+
+const TextOptions &text_options(const Service &service, std::size_t k) {
+    static const TextOptions plain;
+    return k < service.text_options.size() ? service.text_options[k] : plain;
 }
 
 const Service *find_service(const Ensemble &ensemble, uint32_t service_id) {

@@ -66,6 +66,34 @@ struct Packet {
     bool operator==(const Packet &) const = default;
 };
 
+// DL Plus for a broadcast text: the command the station sends right after
+// the message, under the same toggle. A tag's start and length count
+// characters of the message.
+struct DlPlusTag {
+    uint8_t type = 0;   // content type, 0-63
+    uint8_t start = 0;  // 0-127
+    uint8_t length = 1; // 1-128
+    bool operator==(const DlPlusTag &) const = default;
+};
+
+struct DlPlus {
+    uint8_t item_toggle = 0; // 0 or 1
+    bool item_running = true;
+    std::vector<DlPlusTag> tags; // 1 to 4
+
+    bool operator==(const DlPlus &) const = default;
+};
+
+// How a broadcast text goes out, beside its bytes: in which character set,
+// with DL Plus tags, or as the clear-display command instead of a message.
+struct TextOptions {
+    uint8_t charset = 0; // 0 EBU Latin, 6 UCS-2, 15 UTF-8 (4 bits)
+    bool clear = false;
+    std::optional<DlPlus> dl_plus;
+
+    bool operator==(const TextOptions &) const = default;
+};
+
 struct Service {
     uint32_t id = 0;   // for a data service bits 31-24 are the ECC
     bool data = false; // P/D flag
@@ -77,7 +105,10 @@ struct Service {
     Label label = make_label("");
     std::vector<Component> components; // at most 15
     std::vector<std::string> texts;    // broadcast texts, delivered in turn
-    std::vector<Packet> packets;       // other packets, delivered in turn
+    // By text index; a text without an entry here is a plain EBU Latin
+    // message (so a band written as strings stays as it was).
+    std::vector<TextOptions> text_options;
+    std::vector<Packet> packets; // other packets, delivered in turn
 
     bool operator==(const Service &) const = default;
 };
@@ -125,6 +156,9 @@ struct Ensemble {
 
     bool operator==(const Ensemble &) const = default;
 };
+
+// The options of text `k` of the service: its own, or the plain ones.
+const TextOptions &text_options(const Service &service, std::size_t k);
 
 struct Band {
     std::vector<uint32_t> frequencies; // the chip's DAB frequency list after reset, kHz

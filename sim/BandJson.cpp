@@ -122,6 +122,61 @@ std::string broadcast_text(const json &value, const std::string &where) {
     return text(value, where);
 }
 
+DlPlus read_dl_plus(const json &value, const std::string &where) {
+    expect_object(value, where, {"item_toggle", "item_running", "tags"});
+    DlPlus dl_plus;
+    read_whole(value, "item_toggle", where, 1, &dl_plus.item_toggle);
+    read_bool(value, "item_running", where, &dl_plus.item_running);
+    const std::string list_where = at(where, "tags");
+    if (!value.contains("tags")) {
+        refuse(list_where, "DL Plus needs 1 to 4 tags");
+    }
+    const auto &list = expect_array(value.at("tags"), list_where);
+    if (list.empty() || list.size() > 4) {
+        refuse(list_where, std::to_string(list.size()) + " tags, DL Plus sends 1 to 4");
+    }
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const std::string tag_where = at(list_where, i);
+        expect_object(list[i], tag_where, {"type", "start", "length"});
+        DlPlusTag tag;
+        read_whole(list[i], "type", tag_where, 63, &tag.type);
+        read_whole(list[i], "start", tag_where, 127, &tag.start);
+        read_whole(list[i], "length", tag_where, 128, &tag.length);
+        if (tag.length == 0) {
+            refuse(at(tag_where, "length"), "a tag marks at least one character");
+        }
+        dl_plus.tags.push_back(tag);
+    }
+    return dl_plus;
+}
+
+// A text entry: a string or bytes (a plain EBU Latin message), or an object
+// giving its character set, its DL Plus tags, or the clear-display command.
+std::string text_entry(const json &value, const std::string &where, TextOptions *options) {
+    if (!value.is_object()) {
+        return broadcast_text(value, where);
+    }
+    expect_object(value, where, {"text", "bytes", "charset", "dl_plus", "clear"});
+    read_bool(value, "clear", where, &options->clear);
+    const bool has_text = value.contains("text");
+    const bool has_bytes = value.contains("bytes");
+    if (options->clear) {
+        if (has_text || has_bytes || value.contains("charset") || value.contains("dl_plus")) {
+            refuse(where, "a clear-display command has no text, charset or DL Plus");
+        }
+        return {};
+    }
+    if (has_text == has_bytes) {
+        refuse(where, "give text or bytes");
+    }
+    read_whole(value, "charset", where, 15, &options->charset);
+    if (value.contains("dl_plus")) {
+        options->dl_plus = read_dl_plus(value.at("dl_plus"), at(where, "dl_plus"));
+    }
+    return broadcast_text(value.at(has_text ? "text" : "bytes"),
+                          at(where, has_text ? "text" : "bytes"));
+}
+
 std::vector<uint8_t> bytes(const json &value, const std::string &where, std::size_t max) {
     const auto &array = expect_array(value, where);
     if (array.size() > max) {
@@ -295,8 +350,15 @@ Service read_service(const json &value, const std::string &where) {
     if (value.contains("texts")) {
         const std::string list_where = at(where, "texts");
         const auto &list = expect_array(value.at("texts"), list_where);
+        bool all_plain = true;
         for (std::size_t i = 0; i < list.size(); ++i) {
-            service.texts.push_back(broadcast_text(list[i], at(list_where, i)));
+            TextOptions options;
+            service.texts.push_back(text_entry(list[i], at(list_where, i), &options));
+            all_plain = all_plain && options == TextOptions{};
+            service.text_options.push_back(options);
+        }
+        if (all_plain) {
+            service.text_options.clear();
         }
     }
     if (value.contains("packets")) {
@@ -416,6 +478,28 @@ json text_value(const std::string &text) {
                                  reinterpret_cast<const uint8_t *>(text.data()) + text.size());
 }
 
+json text_entry_value(const std::string &text, const TextOptions &options) {
+    if (options == TextOptions{}) {
+        return text_value(text);
+    }
+    if (options.clear) {
+        return {{"clear", true}};
+    }
+    json entry = {{"charset", options.charset}};
+    const json written = text_value(text);
+    entry[written.is_string() ? "text" : "bytes"] = written;
+    if (options.dl_plus) {
+        json tags = json::array();
+        for (const DlPlusTag &tag : options.dl_plus->tags) {
+            tags.push_back({{"type", tag.type}, {"start", tag.start}, {"length", tag.length}});
+        }
+        entry["dl_plus"] = {{"item_toggle", options.dl_plus->item_toggle},
+                            {"item_running", options.dl_plus->item_running},
+                            {"tags", tags}};
+    }
+    return entry;
+}
+
 // Labels that are plain printable ASCII are written as text, others as bytes.
 void write_label(json &object, const Label &label) {
     if (printable_ascii(label)) {
@@ -512,8 +596,8 @@ std::string band_to_json(const Band &band) {
                 s["components"].push_back(c);
             }
             s["texts"] = json::array();
-            for (const auto &text : service.texts) {
-                s["texts"].push_back(text_value(text));
+            for (std::size_t k = 0; k < service.texts.size(); ++k) {
+                s["texts"].push_back(text_entry_value(service.texts[k], text_options(service, k)));
             }
             s["packets"] = json::array();
             for (const auto &packet : service.packets) {

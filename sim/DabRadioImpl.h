@@ -44,6 +44,11 @@ inline constexpr std::size_t packet_queue_capacity = 8;
 // Text packets: PAD-carried dynamic label.
 inline constexpr uint8_t text_data_src = 2;
 inline constexpr uint8_t text_dscty = 0;
+// The dynamic label's prefix: toggle, C flag (a command), the commands.
+inline constexpr uint8_t dls_toggle = 0x80;
+inline constexpr uint8_t dls_command = 0x10;
+inline constexpr uint8_t dls_clear_display = 0x01;
+inline constexpr uint8_t dls_dl_plus = 0x02;
 inline constexpr uint8_t srv_state_running = 1;
 
 inline constexpr uint64_t never = UINT64_MAX;
@@ -196,7 +201,9 @@ struct DabRadio::Impl {
         return high - sent;
     }
 
-    QueuedPacket text_packet(const Service &service, uint64_t k) const;
+    // Text k's message, or (with `command`) the DL Plus command after it.
+    QueuedPacket text_packet(const Service &service, uint64_t k, bool command) const;
+    bool has_dl_plus_command(const Service &service, uint64_t k) const;
 
     QueuedPacket other_packet(const Service &service, uint64_t k) const;
 

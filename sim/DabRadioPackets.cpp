@@ -24,7 +24,7 @@ uint64_t DabRadio::Impl::packet_time(uint64_t k) const {
     return started->at_ns + (k + 1) * interval;
 }
 
-QueuedPacket DabRadio::Impl::text_packet(const Service &service, uint64_t k) const {
+QueuedPacket DabRadio::Impl::text_packet(const Service &service, uint64_t k, bool command) const {
     QueuedPacket packet;
     packet.data_src = text_data_src;
     packet.dscty = text_dscty;
@@ -32,15 +32,44 @@ QueuedPacket DabRadio::Impl::text_packet(const Service &service, uint64_t k) con
     packet.component_id = started->component_id;
     packet.segments = 1;
     const std::string &text = service.texts[k % service.texts.size()];
+    const TextOptions &options = text_options(service, k % service.texts.size());
+    // The toggle alternates so that a receiver sees each text as new; a DL
+    // Plus command carries its message's.
+    const uint8_t toggle = k % 2 == 0 ? dls_toggle : 0x00;
+    std::vector<uint8_t> body;
+    if (options.clear) {
+        body = {static_cast<uint8_t>(toggle | dls_command | dls_clear_display), 0x00};
+    } else if (command) {
+        const DlPlus &dl_plus = *options.dl_plus;
+        std::vector<uint8_t> field = {static_cast<uint8_t>(dl_plus.item_toggle << 3 |
+                                                           (dl_plus.item_running ? 0x04 : 0x00) |
+                                                           (dl_plus.tags.size() - 1))};
+        for (const DlPlusTag &tag : dl_plus.tags) {
+            field.push_back(tag.type);
+            field.push_back(tag.start);
+            field.push_back(static_cast<uint8_t>(tag.length - 1));
+        }
+        body = {static_cast<uint8_t>(toggle | dls_command | dls_dl_plus),
+                static_cast<uint8_t>(field.size() - 1)};
+        body.insert(body.end(), field.begin(), field.end());
+    } else {
+        body = {toggle, static_cast<uint8_t>(options.charset << 4)};
+        body.insert(body.end(), text.begin(), text.end());
+    }
+    // dls-no-prefix: the chip hands over the message or command field alone.
+    const std::size_t skip = faults.has(Fault::DlsNoPrefix) ? 2 : 0;
     // Room for all of it at once (which also spares GCC 12 a false
     // -Warray-bounds on the insert below).
-    packet.payload.reserve(text.size() + 3);
-    // The toggle byte alternates so that a receiver sees each text as new.
-    packet.payload.push_back(k % 2 == 0 ? 0x80 : 0x00);
-    packet.payload.push_back(0x00);
-    packet.payload.insert(packet.payload.end(), text.begin(), text.end());
-    packet.payload.push_back(0x00);
+    packet.payload.reserve(body.size() + 1);
+    packet.payload.insert(packet.payload.end(), body.begin() + static_cast<std::ptrdiff_t>(skip),
+                          body.end());
+    packet.payload.push_back(0x00); // the chip's byte after the message
     return packet;
+}
+
+bool DabRadio::Impl::has_dl_plus_command(const Service &service, uint64_t k) const {
+    const TextOptions &options = text_options(service, k % service.texts.size());
+    return !options.clear && options.dl_plus.has_value() && !faults.has(Fault::DlPlusWithheld);
 }
 
 QueuedPacket DabRadio::Impl::other_packet(const Service &service, uint64_t k) const {
@@ -89,7 +118,16 @@ void DabRadio::Impl::advance(uint64_t now) {
         const uint64_t next_packet =
             started->packets_sent < packets_end ? packet_at(started->packets_sent) : never;
         if (next_text <= next_packet) {
-            queue.push_back(text_packet(*service, started->texts_sent++));
+            const uint64_t k = started->texts_sent++;
+            queue.push_back(text_packet(*service, k, false));
+            // The DL Plus command follows its message at once.
+            if (has_dl_plus_command(*service, k)) {
+                if (queue.size() >= packet_queue_capacity) {
+                    overflow = true;
+                } else {
+                    queue.push_back(text_packet(*service, k, true));
+                }
+            }
         } else {
             queue.push_back(other_packet(*service, started->packets_sent++));
         }

@@ -70,6 +70,41 @@ std::vector<Packet> slideshow(uint8_t picture) {
     return packets;
 }
 
+// DL Plus content types.
+constexpr uint8_t title = 1;
+constexpr uint8_t artist = 4;
+constexpr uint8_t station_name_long = 32;
+constexpr uint8_t programme_now = 33;
+
+TextOptions plain(uint8_t charset) {
+    TextOptions o;
+    o.charset = charset;
+    return o;
+}
+
+TextOptions tagged(uint8_t charset, uint8_t item_toggle, bool item_running,
+                   std::vector<DlPlusTag> tags) {
+    TextOptions o = plain(charset);
+    o.dl_plus = DlPlus{item_toggle, item_running, std::move(tags)};
+    return o;
+}
+
+TextOptions clear_display() {
+    TextOptions o;
+    o.clear = true;
+    return o;
+}
+
+// UCS-2 big-endian bytes.
+std::string ucs2(std::u16string_view text) {
+    std::string bytes;
+    for (char16_t unit : text) {
+        bytes.push_back(static_cast<char>(unit >> 8));
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+    }
+    return bytes;
+}
+
 Service station(uint32_t id, const char *label, uint8_t pty, uint8_t subchannel,
                 std::vector<std::string> texts) {
     Service s;
@@ -353,10 +388,24 @@ Ensemble distant() {
 Ensemble upland() {
     Ensemble e = ensemble(40, 0x10F7, "Upland Relay", 8, reception(22, 7, 45, 9, 40));
     e.time = at(2024, 5, 17, 8, 30, 2);
-    e.services.push_back(
-        station(0xC801, "Summit FM", 10, 1, {"Now playing: Cairn - Above the Cloud"}));
-    e.services.push_back(
-        station(0xC802, "Moorland Radio", 11, 2, {"Now playing: Heather & Slate - Grey Skies"}));
+    // DL Plus in EBU Latin: a song, the station between songs (the item
+    // stops running), the display cleared, the next song (a new item).
+    Service summit =
+        station(0xC801, "Summit FM", 10, 1,
+                {"Now playing: Cairn - Above the Cloud", "Summit FM: high ground radio", "",
+                 "Now playing: Tarn - Still Water"});
+    summit.text_options = {tagged(0, 0, true, {{artist, 13, 5}, {title, 21, 15}}),
+                           tagged(0, 0, false, {{station_name_long, 0, 9}}), clear_display(),
+                           tagged(0, 1, true, {{artist, 13, 4}, {title, 20, 11}})};
+    e.services.push_back(summit);
+    // UTF-8 texts, one with DL Plus whose markers count characters (the
+    // en dash is three bytes).
+    Service moorland =
+        station(0xC802, "Moorland Radio", 11, 2,
+                {"Now playing: Heather & Slate \xE2\x80\x93 Grey Skies", "Gr\xC3\xBC\xC3\x9F"
+                                                                         "e vom Moor"});
+    moorland.text_options = {tagged(15, 0, true, {{artist, 13, 15}, {title, 31, 10}}), plain(15)};
+    e.services.push_back(moorland);
     Service pictures = station(0xC803, "Tor Pictures", 10, 3, {"Now playing: Tor - Granite"});
     pictures.components[0].user_applications = {ua(ua_slideshow, {0x0C, 0x0D, 0x0E})};
     pictures.packets = slideshow(8);
@@ -365,9 +414,15 @@ Ensemble upland() {
     two.components.push_back(audio(5, ascty_dab));
     two.components[1].ps = false;
     e.services.push_back(two);
-    e.services.push_back(
-        station(0xC805, "Upland Gold", 11, 6, {"Now playing: The Shepherds - Evening Fold"}));
-    e.services.push_back(station(0xC806, "Ridgeway", 4, 7, {"On air now: walkers' forecast"}));
+    Service gold =
+        station(0xC805, "Upland Gold", 11, 6, {"Now playing: The Shepherds - Evening Fold"});
+    gold.text_options = {tagged(0, 0, true, {{artist, 13, 13}, {title, 29, 12}})};
+    e.services.push_back(gold);
+    // A UCS-2 text (the apostrophe is U+2019) tagged as the programme.
+    Service ridgeway =
+        station(0xC806, "Ridgeway", 4, 7, {ucs2(u"Ridgeway: walkers\u2019 forecast")});
+    ridgeway.text_options = {tagged(6, 0, true, {{programme_now, 10, 17}})};
+    e.services.push_back(ridgeway);
     return e;
 }
 

@@ -67,6 +67,8 @@ enum class Fault : uint8_t {
     PacketNeedsAck,
     TakeoverDefaults,
     HostExitResetsChip,
+    DlsNoPrefix,
+    DlPlusWithheld,
 };
 
 struct FaultInfo {
@@ -118,6 +120,8 @@ inline constexpr std::array<FaultInfo, 41> fault_table{{
     {Fault::PacketNeedsAck, "packet-needs-ack", false},
     {Fault::TakeoverDefaults, "takeover-defaults", false},
     {Fault::HostExitResetsChip, "host-exit-resets-chip", false},
+    {Fault::DlsNoPrefix, "dls-no-prefix", false},
+    {Fault::DlPlusWithheld, "dl-plus-withheld", false},
 }};
 
 namespace detail {

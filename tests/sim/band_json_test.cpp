@@ -174,6 +174,21 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, BandJsonRefuses,
     ::testing::Values(
         Malformed{"not json", "{\"ensembles\": [", "not valid JSON"},
+        Malformed{"text entry with neither text nor bytes",
+                  one_service(R"({"id": 1, "texts": [{"charset": 15}]})"), "give text or bytes"},
+        Malformed{"clear display with a text",
+                  one_service(R"({"id": 1, "texts": [{"clear": true, "text": "x"}]})"),
+                  "texts[0]: a clear-display command has no text"},
+        Malformed{
+            "DL Plus with five tags",
+            one_service(
+                R"({"id": 1, "texts": [{"text": "x", "dl_plus": {"tags": [{}, {}, {}, {}, {}]}}]})"),
+            "5 tags, DL Plus sends 1 to 4"},
+        Malformed{
+            "DL Plus tag of no characters",
+            one_service(
+                R"({"id": 1, "texts": [{"text": "x", "dl_plus": {"tags": [{"length": 0}]}}]})"),
+            "tags[0].length: a tag marks at least one character"},
         Malformed{"empty text", "", "not valid JSON"},
         Malformed{"top level array", "[]", "expected an object"},
         Malformed{"unknown key", R"({"ensembles": [], "bandwidth": 1})", "bandwidth: unknown key"},

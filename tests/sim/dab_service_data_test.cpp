@@ -276,4 +276,36 @@ TEST_F(DabServiceData, ADataServiceDeliversItsPages) {
     EXPECT_EQ(r.at(8) & 0x3F, 44);
 }
 
+// Text entries with DL Plus and the clear-display command go out as a
+// station sends them: the command right after its message, under its toggle;
+// a band file written back keeps them.
+TEST_F(DabServiceData, DlPlusFollowsItsMessageAndClearDisplayTakesItsTurn) {
+    use_band(R"({"ensembles": [{"index": 0, "services": [{"id": 7, "components": [{"id": 1}],
+        "texts": [{"text": "Now: Mara Voss - Paper Boats", "dl_plus": {"item_toggle": 1,
+                   "tags": [{"type": 4, "start": 5, "length": 9}, {"type": 1, "start": 17, "length": 11}]}},
+                  {"clear": true}, {"bytes": [1, 65], "charset": 6}]}]}]})");
+    const sim::Band written = radio.band();
+    sim::Band copy;
+    std::string error;
+    ASSERT_TRUE(sim::parse_band_json(sim::band_to_json(written), &copy, &error)) << error;
+    EXPECT_EQ(copy, written);
+
+    tune_and_settle(0);
+    ASSERT_FALSE(start(7, 1).err());
+    wait(radio.timing().first_text_ns + 2 * radio.timing().text_interval_ns);
+    auto payload = [this] {
+        const Reply r = send({0x84, 0x00});
+        return std::vector<uint8_t>(r.outcome.resp.begin() + 20, r.outcome.resp.end());
+    };
+    std::vector<uint8_t> message = {0x80, 0x00};
+    const std::string text = "Now: Mara Voss - Paper Boats";
+    message.insert(message.end(), text.begin(), text.end());
+    message.push_back(0x00);
+    EXPECT_EQ(payload(), message);
+    EXPECT_EQ(payload(),
+              (std::vector<uint8_t>{0x92, 0x06, 0x0D, 0x04, 0x05, 0x08, 0x01, 0x11, 0x0A, 0x00}));
+    EXPECT_EQ(payload(), (std::vector<uint8_t>{0x11, 0x00, 0x00})) << "clear display, toggle 0";
+    EXPECT_EQ(payload(), (std::vector<uint8_t>{0x80, 0x60, 0x01, 0x41, 0x00})) << "UCS-2";
+}
+
 } // namespace
