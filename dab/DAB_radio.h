@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "DABUtils.h"
+#include "DAB_dl_plus.h"
 #include "Si468x.h"
 #include "Si468x_commands.h"
 
@@ -96,6 +97,9 @@ struct DAB_Radio {
     // terminal shows it until then); a front-end that wants it gone with the
     // station empties it.
     char text[DAB_RADIO_TEXT_SIZE];
+    // The dynamic label as decoded: the message held and what DL Plus says
+    // plays (`dls.now_playing`). Reset when another station starts.
+    DAB_Dls dls;
     uint8_t status_reply[RD_REPLY_LENGTH];
 };
 
@@ -151,8 +155,10 @@ DAB_VolumeOutcome DAB_radio_set_volume(DAB_Radio *radio, int volume, const char 
 
 enum DAB_PollEvent : uint8_t {
     DAB_POLL_NOTHING,
-    DAB_POLL_TEXT_CHANGED,        // `text` holds the new text (UTF-8)
-    DAB_POLL_NOW_PLAYING_CHANGED, // artist, title and the rest changed
+    // `text` holds the new text (UTF-8); the now-playing record may have
+    // changed with it (a new item comes with its message).
+    DAB_POLL_TEXT_CHANGED,
+    DAB_POLL_NOW_PLAYING_CHANGED, // only `dls.now_playing` changed
     DAB_POLL_LINK_FAILED,         // the fetch's transfer failed (DAB_link_failed)
     DAB_POLL_TEXT_REPEATED,       // a text packet with the text already held
 };

@@ -60,5 +60,8 @@ DAB_PlayOutcome DAB_radio_play(DAB_Radio *radio, uint8_t ensemble_index, uint8_t
     play->outcome = DAB_PLAY_PLAYING;
     radio->play = *play;
     radio->playing = 1;
+    // The label decoder's message and items were the last station's; the
+    // text shown stays until the new station's first message replaces it.
+    DAB_dls_reset(&radio->dls);
     return DAB_PLAY_PLAYING;
 }

@@ -29,13 +29,20 @@ DAB_PollEvent DAB_radio_poll(DAB_Radio *radio) {
     if (ready == 0 || radio->data.byte_count < DAB_TEXT_MIN_BYTE_COUNT) {
         return DAB_POLL_NOTHING;
     }
-    char text[DAB_RADIO_TEXT_SIZE];
-    DAB_radio_text_to_utf8(radio->data.text, SI468X_PAYLOAD_SIZE, text, sizeof text);
-    if (std::strcmp(text, radio->text) == 0) {
-        return DAB_POLL_TEXT_REPEATED;
+    // Every message and command of the dynamic label goes through the
+    // decoder, whatever its character set; it says what changed.
+    const uint8_t changed = DAB_dls_feed_packet(&radio->dls, &radio->data);
+    if ((changed & DAB_DLS_TEXT_CHANGED) != 0) {
+        static_assert(DAB_DLS_TEXT_SIZE <= DAB_RADIO_TEXT_SIZE);
+        std::memcpy(radio->text, radio->dls.text, DAB_DLS_TEXT_SIZE);
+        return DAB_POLL_TEXT_CHANGED;
     }
-    std::memcpy(radio->text, text, sizeof text);
-    return DAB_POLL_TEXT_CHANGED;
+    if ((changed & DAB_DLS_NOW_PLAYING_CHANGED) != 0) {
+        return DAB_POLL_NOW_PLAYING_CHANGED;
+    }
+    const bool message = radio->data.data_src == DAB_DLS_DATA_SOURCE &&
+                         (radio->data.payload[0] & DAB_DLS_C_FLAG) == 0;
+    return message && radio->dls.has_message != 0 ? DAB_POLL_TEXT_REPEATED : DAB_POLL_NOTHING;
 }
 
 bool DAB_radio_read_reception(DAB_Radio *radio, uint32_t now_ms) {

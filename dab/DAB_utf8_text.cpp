@@ -13,33 +13,6 @@ bool DAB_surrogate(char32_t c) {
     return c >= 0xD800 && c <= 0xDFFF;
 }
 
-// One character's bytes into `bytes` (room for 4); returns their number.
-std::size_t DAB_utf8_char(char32_t c, unsigned char bytes[4]) {
-    if (DAB_surrogate(c) || c > DAB_MAX_CODE_POINT) {
-        c = DAB_REPLACEMENT_CHARACTER;
-    }
-    if (c < 0x80) {
-        bytes[0] = static_cast<unsigned char>(c);
-        return 1;
-    }
-    if (c < 0x800) {
-        bytes[0] = static_cast<unsigned char>(0xC0 | (c >> 6));
-        bytes[1] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-        return 2;
-    }
-    if (c < 0x10000) {
-        bytes[0] = static_cast<unsigned char>(0xE0 | (c >> 12));
-        bytes[1] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-        bytes[2] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-        return 3;
-    }
-    bytes[0] = static_cast<unsigned char>(0xF0 | (c >> 18));
-    bytes[1] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
-    bytes[2] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-    bytes[3] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-    return 4;
-}
-
 // The continuation bytes a lead byte announces, or -1 for a byte that cannot
 // lead.
 int DAB_utf8_continuations(unsigned char lead) {
@@ -66,13 +39,13 @@ std::size_t DAB_utf8_text(const char32_t *chars, uint16_t count, char *text, std
     }
     std::size_t used = 0;
     for (uint16_t i = 0; i < count; ++i) {
-        unsigned char bytes[4];
-        const std::size_t length = DAB_utf8_char(chars[i], bytes);
+        char bytes[DAB_UTF8_MAX_BYTES];
+        const std::size_t length = DAB_utf8_encode(chars[i], bytes);
         if (used + length >= room) {
             break;
         }
         for (std::size_t b = 0; b < length; ++b) {
-            text[used++] = static_cast<char>(bytes[b]);
+            text[used++] = bytes[b];
         }
     }
     text[used] = '\0';

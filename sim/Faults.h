@@ -78,7 +78,7 @@ struct FaultInfo {
 };
 
 // Every fault with its name, in enumerator order.
-inline constexpr std::array<FaultInfo, 41> fault_table{{
+inline constexpr std::array<FaultInfo, 43> fault_table{{
     {Fault::Absent, "absent", false},
     {Fault::NoSpidev, "no-spidev", false},
     {Fault::InitFail, "init-fail", false},
