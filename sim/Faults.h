@@ -65,6 +65,8 @@ enum class Fault : uint8_t {
     PacketNeedsAck,
     TakeoverDefaults,
     HostExitResetsChip,
+    // A chip that stops answering in the middle of a run.
+    HangAfter,
 };
 
 struct FaultInfo {
@@ -74,7 +76,7 @@ struct FaultInfo {
 };
 
 // Every fault with its name, in enumerator order.
-inline constexpr std::array<FaultInfo, 39> fault_table{{
+inline constexpr std::array<FaultInfo, 40> fault_table{{
     {Fault::Absent, "absent", false},
     {Fault::NoSpidev, "no-spidev", false},
     {Fault::InitFail, "init-fail", false},
@@ -114,6 +116,7 @@ inline constexpr std::array<FaultInfo, 39> fault_table{{
     {Fault::PacketNeedsAck, "packet-needs-ack", false},
     {Fault::TakeoverDefaults, "takeover-defaults", false},
     {Fault::HostExitResetsChip, "host-exit-resets-chip", false},
+    {Fault::HangAfter, "hang-after", true},
 }};
 
 namespace detail {
