@@ -29,6 +29,13 @@ void Si468x_SPI_RSTB_low(void);
 void Si468x_SPI_RSTB_high(void);
 int Si468x_SPI_RW_data(uint8_t *data, uint16_t length);
 
+// The errno of the last transfer that failed on the wire (the kernel path's
+// SPI ioctl), 0 when none failed since the last clear. The chip's own
+// failures leave it alone, so a caller can tell a broken board link from a
+// chip that answered badly.
+int Si468x_SPI_last_error(void);
+void Si468x_SPI_clear_error(void);
+
 // The SPI device node: "/dev/spidev0.0" on the Pi; the simulated board
 // supplies its own node. Defined by whichever board library is linked, as are
 // the other nodes and the system calls of Si468x_SPI_sys.h.
