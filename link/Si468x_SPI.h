@@ -21,7 +21,29 @@
 constexpr uint8_t SI468X_SPI_PIN_RSTB = 23;
 constexpr uint8_t SI468X_SPI_PIN_CE1 = 7;
 
+// The open takes the chip for this process before it touches any pin, bus
+// register or device: an exclusive lock on the SPI device node, held until
+// Si468x_SPI_shutdown or the end of the process, whichever comes first (a
+// crash or SIGKILL releases it too). 0 on success, -1 on failure, and
+// SI468X_SPI_HELD when another program holds the chip: nothing was touched
+// then, and Si468x_SPI_holder says who it is. After a failed or refused open
+// the link owns nothing: the reset-line, release and close operations leave
+// the hardware alone and a transfer moves nothing.
 int Si468x_SPI_setup(void);
+constexpr int SI468X_SPI_HELD = -2;
+
+// /proc/<pid>/comm: at most 15 characters.
+constexpr unsigned SI468X_SPI_HOLDER_NAME_SIZE = 16;
+struct Si468x_SPI_Holder {
+    long pid;                               // 0: not found
+    char name[SI468X_SPI_HOLDER_NAME_SIZE]; // empty: not found
+};
+// After an open that returned SI468X_SPI_HELD: 1, with the program that held
+// the chip at that moment (pid 0 and an empty name when it could not be
+// found: the kernel's lock table unreadable, or the holder in another pid
+// namespace). After any other open: 0 and an empty holder.
+int Si468x_SPI_holder(Si468x_SPI_Holder *holder);
+
 int Si468x_SPI_enable(void);
 void Si468x_SPI_disable(void);
 void Si468x_SPI_shutdown(void);

@@ -15,6 +15,10 @@ extern "C" const char *Si468x_SPI_device_tree_node(void) {
     return "/proc/device-tree/compatible";
 }
 
+extern "C" const char *Si468x_SPI_locks_node(void) {
+    return "/proc/locks";
+}
+
 extern "C" const char *Si468x_SPI_gpiochip_node(unsigned index) {
     static char path[32];
     std::snprintf(path, sizeof path, "/dev/gpiochip%u", index);

@@ -99,6 +99,18 @@ const char *Si468x_SPI_gpiochip_node(unsigned index) {
     return Board::host().gpiochip_node(index);
 }
 
+const char *Si468x_SPI_locks_node(void) {
+    return Board::host().locks_node();
+}
+
+int Si468x_SPI_sys_lock(const char *path) {
+    return Board::host().sys_lock(path);
+}
+
+int Si468x_SPI_sys_unlock(int fd) {
+    return Board::host().sys_unlock(fd);
+}
+
 int Si468x_SPI_sys_open(const char *path, int flags) {
     return Board::host().sys_open(path, flags);
 }

@@ -28,6 +28,8 @@ enum class Fault : uint8_t {
     SpiFail,
     TransferFail,
     LineReleaseInput,
+    SpidevVanishes,
+    LocksHidden,
     // The chip core.
     Busy,
     ErrCmd,
@@ -76,13 +78,15 @@ struct FaultInfo {
 };
 
 // Every fault with its name, in enumerator order.
-inline constexpr std::array<FaultInfo, 40> fault_table{{
+inline constexpr std::array<FaultInfo, 42> fault_table{{
     {Fault::Absent, "absent", false},
     {Fault::NoSpidev, "no-spidev", false},
     {Fault::InitFail, "init-fail", false},
     {Fault::SpiFail, "spi-fail", false},
     {Fault::TransferFail, "transfer-fail", true},
     {Fault::LineReleaseInput, "line-release-input", false},
+    {Fault::SpidevVanishes, "spidev-vanishes", false},
+    {Fault::LocksHidden, "locks-hidden", false},
     {Fault::Busy, "busy", true},
     {Fault::ErrCmd, "errcmd", true},
     {Fault::Status3, "status3", true},
