@@ -62,3 +62,7 @@ void Si468x_SPI_clear_error(void);
 // supplies its own node. Defined by whichever board library is linked, as are
 // the other nodes and the system calls of Si468x_SPI_sys.h.
 extern "C" const char *Si468x_SPI_device_node(void);
+// The board's monotonic time in microseconds: the host's monotonic clock on
+// the Pi, the board's own clock (virtual or real) on the simulated board.
+// Timers that must follow the board's delays read it.
+extern "C" uint64_t Si468x_SPI_clock_us(void);

@@ -80,6 +80,10 @@ void bcm2835_delayMicroseconds(uint64_t micros) {
     Board::host().delay_us(micros);
 }
 
+uint64_t Si468x_SPI_clock_us(void) {
+    return Board::host().clock().now_ns() / 1000u;
+}
+
 // The board's own device node stands for /dev/spidev0.0.
 const char *Si468x_SPI_device_node(void) {
     return Board::host().device_node();

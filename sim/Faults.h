@@ -69,6 +69,8 @@ enum class Fault : uint8_t {
     HostExitResetsChip,
     DlsNoPrefix,
     DlPlusWithheld,
+    // A chip that stops answering in the middle of a run.
+    HangAfter,
 };
 
 struct FaultInfo {
@@ -78,7 +80,7 @@ struct FaultInfo {
 };
 
 // Every fault with its name, in enumerator order.
-inline constexpr std::array<FaultInfo, 43> fault_table{{
+inline constexpr std::array<FaultInfo, 44> fault_table{{
     {Fault::Absent, "absent", false},
     {Fault::NoSpidev, "no-spidev", false},
     {Fault::InitFail, "init-fail", false},
@@ -122,6 +124,7 @@ inline constexpr std::array<FaultInfo, 43> fault_table{{
     {Fault::HostExitResetsChip, "host-exit-resets-chip", false},
     {Fault::DlsNoPrefix, "dls-no-prefix", false},
     {Fault::DlPlusWithheld, "dl-plus-withheld", false},
+    {Fault::HangAfter, "hang-after", true},
 }};
 
 namespace detail {
