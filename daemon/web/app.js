@@ -21,7 +21,9 @@ let stations = []; // the list, in menu order
 let stationsVersion; // the status's `stations_version`, for a service that sends one
 let lastScan = null; // the last progress seen, to show what a scan found once it ends
 let volumeHeldUntil = 0;
+let volumeSending = false;
 let volumeTimer = 0;
+let volumeAgain = false;
 let events = null;
 let retryMs = 1000;
 let paired = true;
@@ -185,10 +187,13 @@ function drawReception(r) {
 }
 
 function drawVolume(volume) {
+  if (typeof volume !== 'number') return;
   // While a thumb or a key moves the slider, an event from before the move
-  // would pull it back.
-  if (Date.now() < volumeHeldUntil || typeof volume !== 'number') return;
-  showVolume(volume);
+  // would pull it back: the slider follows the radio again once it rests.
+  const wait = volumeHeldUntil - Date.now();
+  clearTimeout(volumeTimer);
+  if (wait > 0) volumeTimer = setTimeout(() => drawVolume(status.volume), wait);
+  else showVolume(volume);
 }
 
 function showVolume(volume) {
@@ -333,18 +338,27 @@ function play(station) {
   command('play', {service_id: station.service_id});
 }
 
-function sendVolume() {
-  volumeTimer = 0;
-  command('volume', {volume: Number($('volume').value)});
+// A drag fires many inputs: one command at a time, the next carrying wherever
+// the thumb is by then, keeps the chip following without a queue of stale
+// volumes behind it, and keeps them in order.
+async function sendVolume() {
+  if (volumeSending) {
+    volumeAgain = true;
+    return;
+  }
+  volumeSending = true;
+  do {
+    volumeAgain = false;
+    await command('volume', {volume: Number($('volume').value)});
+  } while (volumeAgain);
+  volumeSending = false;
 }
 
 function setUp() {
   $('volume').addEventListener('input', () => {
     showVolume(Number($('volume').value));
-    volumeHeldUntil = Date.now() + 1500;
-    // A drag fires many inputs: one command every 150 ms keeps the chip
-    // following the thumb without a queue of stale volumes behind it.
-    if (!volumeTimer) volumeTimer = setTimeout(sendVolume, 150);
+    volumeHeldUntil = Date.now() + 700;
+    sendVolume();
   });
   $('vol-down').addEventListener('click', () => command('volume', {change: -1}));
   $('vol-up').addEventListener('click', () => command('volume', {change: 1}));
@@ -353,6 +367,7 @@ function setUp() {
     const open = button.getAttribute('aria-expanded') !== 'true';
     button.setAttribute('aria-expanded', String(open));
     $('reception-numbers').hidden = !open;
+    $('reception-hint').hidden = open;
     if (status) drawNow(status);
   });
   for (const id of ['scan-start', 'scan-empty']) $(id).addEventListener('click', () => command('scan', {}));
