@@ -74,6 +74,8 @@ function unpaired() {
 }
 
 function showNotice(text) {
+  // Only a new message: a screen reader reads an alert again at every write.
+  if ($('notice').textContent === text) return;
   $('notice').textContent = text;
   $('notice').hidden = !text;
 }
