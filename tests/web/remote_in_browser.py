@@ -141,7 +141,8 @@ class Steps:
             raise AssertionError(f"{self.prefix}: {what}, not within {timeout} s") from None
 
     def text(self, element_id):
-        return self.d.find_element(By.ID, element_id).text
+        # The DOM's text, not the rendered one (the state line is upper-cased by its style).
+        return self.d.find_element(By.ID, element_id).get_attribute("textContent").strip()
 
     def visible(self, element_id):
         return self.d.find_element(By.ID, element_id).is_displayed()
@@ -188,7 +189,7 @@ class Steps:
 
     def see_stations(self):
         self.wait("Łódź Jazz in the list", lambda: "Łódź Jazz" in self.stations())
-        groups = [h.text for h in self.d.find_elements(By.CSS_SELECTOR, "#list .ensemble h3")]
+        groups = [h.get_attribute("textContent") for h in self.d.find_elements(By.CSS_SELECTOR, "#list .ensemble h3")]
         assert len(groups) >= 2 and len(set(groups)) == len(groups), f"ensembles {groups}"
         assert not self.visible("stations-empty")
         self.shot("stations")
