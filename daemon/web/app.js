@@ -93,6 +93,7 @@ function connect() {
   events.addEventListener('open', () => {
     retryMs = 1000;
     linkState('Connected', false);
+    showNotice('');
     // Whatever changed while the stream was down (a restart, a scan from
     // another phone) is in a fresh status and a fresh list.
     refresh();
@@ -101,6 +102,7 @@ function connect() {
   events.addEventListener('error', () => {
     if (!paired) return;
     linkState('Reconnecting…', true);
+    showNotice('The radio cannot be reached. The page reconnects by itself when it is back.');
     if (events.readyState === EventSource.CLOSED) {
       setTimeout(() => api('status').then(() => paired && connect(), () => paired && connect()), retryMs);
       retryMs = Math.min(retryMs * 2, 15000);

@@ -238,7 +238,8 @@ class Steps:
 
     def reconnect(self):
         self.service.stop()
-        self.wait("the page noticing the service gone", lambda: self.text("link") == "Reconnecting…", 20)
+        self.wait("the page noticing the service gone",
+                  lambda: self.text("link") == "Reconnecting…" and self.visible("notice"), 20)
         # A list that only a fresh fetch brings back.
         self.d.execute_script("document.getElementById('list').replaceChildren()")
         self.shot("service-gone")
@@ -246,6 +247,7 @@ class Steps:
         self.wait("the page reconnected", lambda: self.text("link") == "Connected", 30)
         self.wait("the list fetched again", lambda: "Łódź Jazz" in self.stations())
         assert self.d.execute_script("return window.tunelarkTestDocument === true"), "the page was reloaded"
+        self.wait("the connection notice gone", lambda: not self.visible("notice"))
         self.shot("reconnected")
 
     def console_faults(self):
@@ -267,6 +269,10 @@ def main():
     parser.add_argument("--screens", required=True)
     args = parser.parse_args()
     os.makedirs(args.screens, exist_ok=True)
+    # Only this run's screenshots, so none from an earlier run passes for a step.
+    for old in os.listdir(args.screens):
+        if old.endswith(".png"):
+            os.remove(os.path.join(args.screens, old))
     failed = False
     for size in SIZES:
         with tempfile.TemporaryDirectory(prefix="tunelark-web-") as scratch:
