@@ -255,8 +255,10 @@ class Steps:
         for entry in self.d.get_log("browser"):
             message = entry["message"]
             # Refused connections and a 503 while the service was down or
-            # starting are expected; nothing else is.
-            expected = "ERR_CONNECTION_REFUSED" in message or "status of 503" in message
+            # starting are expected, and so is the event stream cut short by
+            # its exit; nothing else is.
+            expected = "ERR_CONNECTION_REFUSED" in message or "status of 503" in message or \
+                ("/api/v1/events" in message and "ERR_INCOMPLETE_CHUNKED_ENCODING" in message)
             if "Content Security Policy" in message or "Uncaught" in message or \
                     (entry["level"] == "SEVERE" and not expected):
                 faults.append(message)
