@@ -215,6 +215,7 @@ class Steps:
         self.d.find_element(By.ID, "reception").click()
         self.wait("the reception numbers", lambda: re.match(r"RSSI -?\d+ dBµV · SNR -?\d+ dB · FIC \d+ %",
                                                           self.text("reception-numbers")))
+        self.d.execute_script("window.scrollTo(0, 0)")  # the tap scrolled the phone's page to the list
         self.shot("playing")
 
     def volume(self):
