@@ -21,7 +21,9 @@ let stations = []; // the list, in menu order
 let stationsVersion; // the status's `stations_version`, for a service that sends one
 let lastScan = null; // the last progress seen, to show what a scan found once it ends
 let volumeHeldUntil = 0;
+let volumeSending = false;
 let volumeTimer = 0;
+let volumeAgain = false;
 let events = null;
 let retryMs = 1000;
 let paired = true;
@@ -72,6 +74,8 @@ function unpaired() {
 }
 
 function showNotice(text) {
+  // Only a new message: a screen reader reads an alert again at every write.
+  if ($('notice').textContent === text) return;
   $('notice').textContent = text;
   $('notice').hidden = !text;
 }
@@ -89,6 +93,7 @@ function connect() {
   events.addEventListener('open', () => {
     retryMs = 1000;
     linkState('Connected', false);
+    showNotice('');
     // Whatever changed while the stream was down (a restart, a scan from
     // another phone) is in a fresh status and a fresh list.
     refresh();
@@ -97,6 +102,7 @@ function connect() {
   events.addEventListener('error', () => {
     if (!paired) return;
     linkState('Reconnecting…', true);
+    showNotice('The radio cannot be reached. The page reconnects by itself when it is back.');
     if (events.readyState === EventSource.CLOSED) {
       setTimeout(() => api('status').then(() => paired && connect(), () => paired && connect()), retryMs);
       retryMs = Math.min(retryMs * 2, 15000);
@@ -185,10 +191,13 @@ function drawReception(r) {
 }
 
 function drawVolume(volume) {
+  if (typeof volume !== 'number') return;
   // While a thumb or a key moves the slider, an event from before the move
-  // would pull it back.
-  if (Date.now() < volumeHeldUntil || typeof volume !== 'number') return;
-  showVolume(volume);
+  // would pull it back: the slider follows the radio again once it rests.
+  const wait = volumeHeldUntil - Date.now();
+  clearTimeout(volumeTimer);
+  if (wait > 0) volumeTimer = setTimeout(() => drawVolume(status.volume), wait);
+  else showVolume(volume);
 }
 
 function showVolume(volume) {
@@ -333,18 +342,27 @@ function play(station) {
   command('play', {service_id: station.service_id});
 }
 
-function sendVolume() {
-  volumeTimer = 0;
-  command('volume', {volume: Number($('volume').value)});
+// A drag fires many inputs: one command at a time, the next carrying wherever
+// the thumb is by then, keeps the chip following without a queue of stale
+// volumes behind it, and keeps them in order.
+async function sendVolume() {
+  if (volumeSending) {
+    volumeAgain = true;
+    return;
+  }
+  volumeSending = true;
+  do {
+    volumeAgain = false;
+    await command('volume', {volume: Number($('volume').value)});
+  } while (volumeAgain);
+  volumeSending = false;
 }
 
 function setUp() {
   $('volume').addEventListener('input', () => {
     showVolume(Number($('volume').value));
-    volumeHeldUntil = Date.now() + 1500;
-    // A drag fires many inputs: one command every 150 ms keeps the chip
-    // following the thumb without a queue of stale volumes behind it.
-    if (!volumeTimer) volumeTimer = setTimeout(sendVolume, 150);
+    volumeHeldUntil = Date.now() + 700;
+    sendVolume();
   });
   $('vol-down').addEventListener('click', () => command('volume', {change: -1}));
   $('vol-up').addEventListener('click', () => command('volume', {change: 1}));
@@ -353,6 +371,7 @@ function setUp() {
     const open = button.getAttribute('aria-expanded') !== 'true';
     button.setAttribute('aria-expanded', String(open));
     $('reception-numbers').hidden = !open;
+    $('reception-hint').hidden = open;
     if (status) drawNow(status);
   });
   for (const id of ['scan-start', 'scan-empty']) $(id).addEventListener('click', () => command('scan', {}));
