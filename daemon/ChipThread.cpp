@@ -399,6 +399,7 @@ bool ChipThread::bring_up(RadioState during) {
         s.state = during;
         s.station.reset();
         s.text.clear();
+        s.now_playing.reset();
         s.reception.reset();
     });
     radio_->playing = 0;
@@ -523,6 +524,7 @@ Result ChipThread::do_play(uint32_t service_id) {
             s.state = RadioState::Playing;
             s.station = station;
             s.text.clear();
+            s.now_playing.reset();
             s.reception.reset();
         });
         return done();
@@ -531,6 +533,7 @@ Result ChipThread::do_play(uint32_t service_id) {
         s.state = RadioState::Stopped;
         s.station.reset();
         s.text.clear();
+        s.now_playing.reset();
     });
     if (!DAB_chip_running(radio_->status_reply)) {
         lose_receiver();
@@ -582,6 +585,7 @@ Result ChipThread::do_scan_begin() {
         s.state = RadioState::Scanning;
         s.station.reset();
         s.text.clear();
+        s.now_playing.reset();
         s.reception.reset();
         s.scan = ScanProgress{};
         s.sleep_minutes_left.reset();
@@ -652,11 +656,23 @@ Result ChipThread::do_standby(const char *notice) {
         s.state = RadioState::Standby;
         s.station.reset();
         s.text.clear();
+        s.now_playing.reset();
         s.reception.reset();
         s.sleep_minutes_left.reset();
         s.notice = notice;
     });
     return done();
+}
+
+// What DL Plus tagged, or nothing when no tag says anything yet.
+std::optional<NowPlaying> ChipThread::now_playing(const DAB_NowPlaying &tags) {
+    NowPlaying now{tags.artist, tags.title, tags.album, tags.programme_now,
+                   tags.station_name_long};
+    if (now.artist.empty() && now.title.empty() && now.album.empty() && now.programme.empty() &&
+        now.station_long.empty()) {
+        return std::nullopt;
+    }
+    return now;
 }
 
 void ChipThread::poll_playing() {
@@ -668,9 +684,13 @@ void ChipThread::poll_playing() {
         return;
     }
     failed_polls_ = 0;
-    if (event == DAB_POLL_TEXT_CHANGED) {
+    if (event == DAB_POLL_TEXT_CHANGED || event == DAB_POLL_NOW_PLAYING_CHANGED) {
         const std::string text = radio_->text;
-        publish([&](Snapshot &s) { s.text = text; });
+        const std::optional<NowPlaying> now = now_playing(radio_->dls.now_playing);
+        publish([&](Snapshot &s) {
+            s.text = text;
+            s.now_playing = now;
+        });
     }
     if (!DAB_radio_read_reception(radio_.get(), static_cast<uint32_t>(now_ms()))) {
         return;

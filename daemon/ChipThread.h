@@ -19,6 +19,7 @@
 #include "Radio.h"
 #include "StateDir.h"
 
+struct DAB_NowPlaying;
 struct DAB_Radio;
 struct DAB_ScanSteps;
 
@@ -78,6 +79,7 @@ private:
     void scan_step();
     Result do_standby(const char *notice);
     void lose_receiver();
+    static std::optional<NowPlaying> now_playing(const DAB_NowPlaying &tags);
     void poll_playing();
     void check_sleep();
 
