@@ -96,6 +96,14 @@ devices=$(values DeviceAllow | awk '{ print $1 }' | sort -u)
 [ "$devices" = "$(printf 'char-gpiochip\nchar-spi')" ] ||
   fail "DeviceAllow is not the SPI and GPIO devices alone: $(echo $devices)"
 
+# A device the unit waits for exists for systemd only when a rule tags it.
+for device_unit in $(values After | tr ' ' '\n' | grep '^dev-.*\.device$'); do
+  kernel_name=${device_unit#dev-}
+  kernel_name=${kernel_name%.device}
+  grep -E "KERNEL==\"$kernel_name\"" "$rules" 2>/dev/null | grep -q 'TAG+="systemd"' ||
+    fail "$UNIT waits for $device_unit, which no udev rule of the package tags for systemd"
+done
+
 # --- state directory -----------------------------------------------------
 state_dir=/var/lib/$(value StateDirectory)
 exec_start=$(value ExecStart)
