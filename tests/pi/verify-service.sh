@@ -15,13 +15,18 @@
 #   uses, MPD on port 6600 among them
 # - nothing enables it: no link in the package, no enable in postinst
 # - the Avahi file is valid XML and announces the port the service listens on
+# - the packaged program's --help lists no option that tunelarkd(8) lacks,
+#   and its --version is the package's
 set -uo pipefail
 
-if [ $# -ne 1 ]; then
-  echo "usage: $0 PACKAGE.deb" >&2
+if [ $# -lt 1 ]; then
+  echo "usage: $0 PACKAGE.deb [RUNNER...]" >&2
   exit 2
 fi
 deb=$1
+shift
+# What runs a target program here (qemu for a cross build; nothing natively).
+runner=("$@")
 readonly UNIT=tunelarkd.service
 # The service's own default listen port, when the options name none.
 readonly DEFAULT_PORT=8080
@@ -156,6 +161,24 @@ EOF
   [ $? -eq 0 ] || fail "the Avahi file is not valid XML"
   grep -Fxq "Tunelark on %h|yes|_http._tcp|$listen_port" <<<"$announced" ||
     fail "the Avahi file does not announce \"Tunelark on <host>\" as _http._tcp on port $listen_port: $announced"
+fi
+
+# --- the program against its man page -----------------------------------
+page="$files/usr/share/man/man8/tunelarkd.8.gz"
+if [ -x "$files$program" ] && [ -f "$page" ]; then
+  help=$("${runner[@]}" "$files$program" --help 2>&1)
+  status=$?
+  [ "$status" -eq 0 ] || fail "tunelarkd --help: exit status $status: $help"
+  manual=$(MANWIDTH=400 man -l "$page" 2>/dev/null | col -b)
+  options=$(grep -Eo -- '--[a-z][a-z-]*' <<<"$help" | sort -u)
+  [ -n "$options" ] || fail "tunelarkd --help lists no option: $help"
+  for option in $options; do
+    grep -Eq -- "(^|[^a-z-])$option([^a-z-]|$)" <<<"$manual" || fail "tunelarkd(8) does not document $option, which --help lists"
+  done
+  package_version=$(dpkg-deb -f "$deb" Version)
+  upstream_version=${package_version%%~*}
+  version=$("${runner[@]}" "$files$program" --version 2>&1)
+  grep -Fq -- "$upstream_version" <<<"$version" || fail "tunelarkd --version says '$version', the package is $package_version"
 fi
 
 if [ "$failures" -ne 0 ]; then
