@@ -12,6 +12,7 @@ packages=(
   nlohmann-json3-dev libvterm-dev
   util-linux
   dpkg-dev file man-db systemd lintian
+  chromium chromium-driver python3-selenium
 )
 # Extra packages a caller asks for (the cross builds add theirs).
 packages+=("$@")
