@@ -17,6 +17,9 @@ host_packages=(
   qemu-user dpkg-dev systemd man-db file
 )
 target_packages=()
+# The service's libraries (HTTP, QR codes, MQTT), for each target: the service
+# is built and packaged with the radio.
+service_packages=(libmicrohttpd-dev libqrencode-dev libmosquitto-dev)
 for arch in "${architectures[@]}"; do
   case "$arch" in
   arm64)
@@ -25,11 +28,13 @@ for arch in "${architectures[@]}"; do
     # libstdc++6 is there for dpkg-shlibdeps to resolve the package's
     # dependencies (the cross compiler's own copy belongs to no package).
     target_packages+=(libbcm2835-dev:arm64 libncurses-dev:arm64 libstdc++6:arm64
-                      libgtest-dev:arm64 libgmock-dev:arm64 libvterm-dev:arm64)
+                      libgtest-dev:arm64 libgmock-dev:arm64 libvterm-dev:arm64
+                      "${service_packages[@]/%/:arm64}")
     ;;
   armhf)
     host_packages+=(g++-arm-linux-gnueabihf binutils-arm-linux-gnueabihf)
-    target_packages+=(libbcm2835-dev:armhf libncurses-dev:armhf libstdc++6:armhf)
+    target_packages+=(libbcm2835-dev:armhf libncurses-dev:armhf libstdc++6:armhf
+                      "${service_packages[@]/%/:armhf}")
     ;;
   *)
     echo "Unknown architecture: $arch (arm64 or armhf)" >&2

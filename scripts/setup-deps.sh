@@ -10,6 +10,7 @@ packages=(
   libbcm2835-dev libncurses-dev
   libgtest-dev libgmock-dev googletest
   nlohmann-json3-dev libvterm-dev libbenchmark-dev
+  libmicrohttpd-dev libqrencode-dev libmosquitto-dev
   util-linux
   dpkg-dev file man-db systemd lintian
   chromium chromium-driver python3-selenium

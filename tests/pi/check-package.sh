@@ -10,8 +10,11 @@
 # - exactly the expected files are inside (no firmware image, nothing stray),
 #   the programs stripped and executable, the maintainer scripts valid shell
 # - every shared library the programs need is covered by Depends, and the
-#   statically linked bcm2835 is not a dependency
-# - the man page renders and documents every failure message of the radio
+#   statically linked bcm2835 is not a dependency; a library that Debian 13
+#   renamed for 64-bit time is offered under both names
+# - the man page renders and documents every failure message of the radio;
+#   the service's renders and documents every option
+# - the service's files in /etc are conffiles, and nothing else is
 set -uo pipefail
 
 if [ $# -ne 2 ]; then
@@ -77,8 +80,23 @@ expected_files=(
 # The diagnostics program is packaged whenever the build has it, with its
 # man page.
 optional_files=(./usr/bin/si468x-diag ./usr/share/man/man1/si468x-diag.1.gz)
-if grep -Fxq ./usr/bin/si468x-diag <<<"$(cd "$root/files" && find . -type f)"; then
+packaged=$(cd "$root/files" && find . -type f)
+if grep -Fxq ./usr/bin/si468x-diag <<<"$packaged"; then
   expected_files+=(./usr/share/man/man1/si468x-diag.1.gz)
+fi
+# So is the service, with its unit, user, options and announcement.
+service_files=(
+  ./usr/share/man/man8/tunelarkd.8.gz
+  ./usr/lib/systemd/system/tunelarkd.service
+  ./usr/lib/sysusers.d/tunelark.conf
+  ./etc/default/tunelarkd
+  ./etc/avahi/services/tunelarkd.service
+)
+optional_files+=(./usr/bin/tunelarkd "${service_files[@]}")
+has_service=0
+if grep -Fxq ./usr/bin/tunelarkd <<<"$packaged"; then
+  has_service=1
+  expected_files+=("${service_files[@]}")
 fi
 
 actual=$(cd "$root/files" && find . -type f -o -type l | sort)
@@ -117,6 +135,18 @@ for script in postinst postrm; do
   fi
 done
 [ -f "$root/control/postinst" ] || fail "no postinst (the autostart's directory is made there)"
+if [ "$has_service" -eq 1 ]; then
+  [ -f "$root/control/prerm" ] || fail "no prerm: removing the package would leave the service running"
+fi
+
+# Every file in /etc is the administrator's: a conffile, so an upgrade keeps
+# the changes. A conffile outside the package makes dpkg fail.
+etc_files=$(grep '^\./etc/' <<<"$actual" | sed 's/^\.//' | sort)
+conffiles=""
+[ -f "$root/control/conffiles" ] && conffiles=$(sort "$root/control/conffiles")
+[ "$etc_files" = "$conffiles" ] || fail "conffiles are not the files in /etc:
+  in /etc: $(echo $etc_files)
+  conffiles: $(echo $conffiles)"
 
 # --- dependencies --------------------------------------------------------
 depends=$(field Depends)
@@ -148,6 +178,26 @@ for program in "${programs[@]}"; do
   done <<<"$needed"
 done
 
+# Debian 13 renamed these for 64-bit time on every architecture; on armhf the
+# new package does not stand in for the old name. Each group of Depends that
+# names one must name the other, so the package installs on both releases.
+renamed=(libmicrohttpd12:libmicrohttpd12t64)
+IFS=',' read -ra groups <<<"$depends"
+for pair in "${renamed[@]}"; do
+  old=${pair%%:*} new=${pair#*:}
+  grep -Fxq -- "$old" <<<"$depends_names" || grep -Fxq -- "$new" <<<"$depends_names" || continue
+  for group in "${groups[@]}"; do
+    names=$(tr '|' '\n' <<<"$group" | sed 's/^ *//; s/[ (:].*//')
+    if grep -Fxq -- "$old" <<<"$names" || grep -Fxq -- "$new" <<<"$names"; then
+      { grep -Fxq -- "$old" <<<"$names" && grep -Fxq -- "$new" <<<"$names"; } ||
+        fail "Depends has '$(sed 's/^ *//' <<<"$group")' without the alternative $new | $old"
+    fi
+  done
+done
+if [ "$has_service" -eq 1 ]; then
+  grep -Fxq systemd <<<"$depends_names" || fail "postinst runs systemd-sysusers, but Depends has no systemd: $depends"
+fi
+
 # --- man page ------------------------------------------------------------
 page="$root/files/usr/share/man/man1/Tunelark.1.gz"
 if [ -f "$page" ]; then
@@ -175,6 +225,21 @@ if [ -f "$page" ]; then
   done
   grep -Fq "v$VERSION" <<<"$text" || grep -Fq "$VERSION" <<<"$text" || fail "man page does not carry version $VERSION"
   grep -q '@[A-Z_]*@' <<<"$text" && fail "man page has an unreplaced placeholder"
+fi
+
+# --- the service's man page ----------------------------------------------
+page="$root/files/usr/share/man/man8/tunelarkd.8.gz"
+if [ "$has_service" -eq 1 ] && [ -f "$page" ]; then
+  text=$(MANWIDTH=400 man --warnings -l "$page" 2>"$root/man-warnings" | col -b | tr -s ' ')
+  [ -s "$root/man-warnings" ] && fail "tunelarkd(8) warnings: $(cat "$root/man-warnings")"
+  for section in NAME SYNOPSIS DESCRIPTION OPTIONS FILES "EXIT STATUS"; do
+    grep -Eq "^$section\$" <<<"$text" || fail "tunelarkd(8) lacks section $section"
+  done
+  for option in --state-dir --listen --pair --help --version --mpd --mqtt --mqtt-user \
+    --mqtt-password-file --mqtt-prefix; do
+    grep -Eq -- "^ *$option( |\$)" <<<"$text" || fail "tunelarkd(8) does not explain $option"
+  done
+  grep -q '@[A-Z_]*@' <<<"$text" && fail "tunelarkd(8) has an unreplaced placeholder"
 fi
 
 if [ "$failures" -ne 0 ]; then
