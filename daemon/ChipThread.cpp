@@ -666,8 +666,7 @@ Result ChipThread::do_standby(const char *notice) {
 
 // What DL Plus tagged, or nothing when no tag says anything yet.
 std::optional<NowPlaying> ChipThread::now_playing(const DAB_NowPlaying &tags) {
-    NowPlaying now{tags.artist, tags.title, tags.album, tags.programme_now,
-                   tags.station_name_long};
+    NowPlaying now{tags.artist, tags.title, tags.album, tags.programme_now, tags.station_name_long};
     if (now.artist.empty() && now.title.empty() && now.album.empty() && now.programme.empty() &&
         now.station_long.empty()) {
         return std::nullopt;
