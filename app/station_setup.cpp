@@ -12,6 +12,24 @@ namespace {
 constexpr char CORVANE_RADIO_NO_LABEL[] = "(No Label)";
 constexpr char CORVANE_RADIO_RESCAN_ENTRY[] = "Rescan";
 
+// A label for the menu in the terminal's locale (or, with `ascii_only`, in
+// its ASCII spelling), blank padded to 16 columns as a broadcast label is,
+// so that every band gives entries of the same width. False for a name with
+// nothing to show.
+bool station_setup_menu_name(const Si468x_Service *service, bool ascii_only, char *name) {
+    const int columns =
+        DAB_label_for_terminal(service->label, service->si_charset, ascii_only, name);
+    if (columns == 0) {
+        return false;
+    }
+    std::size_t length = std::strlen(name);
+    for (int c = columns; c < DAB_LABEL_CHARS && length + 1 < DAB_LABEL_TEXT_SIZE; ++c) {
+        name[length++] = ' ';
+    }
+    name[length] = '\0';
+    return true;
+}
+
 CorvaneRadio_Next station_setup_scan(CorvaneRadio_State *state) {
     state->rescan = 0;
     Si468x_DAB_get_freq_list(state->frequencies, SI468X_MAX_FREQ_LIST, &state->num_frequencies);
@@ -20,8 +38,8 @@ CorvaneRadio_Next station_setup_scan(CorvaneRadio_State *state) {
     state->radio.last_tuned_index = CORVANE_RADIO_NO_FREQ_INDEX;
     DAB_do_full_scan(&state->radio.stations, state->frequencies, state->num_frequencies);
 
-    // The labels go out as stored, zero bytes included, one field after the
-    // other.
+    // The labels go out one field after the other, each as the menu shows
+    // it: decoded into the terminal's character set and 16 columns wide.
     std::puts("Services found:");
     const uint8_t ensembles = DAB_ensemble_count(&state->radio.stations);
     for (uint8_t i = 0; i < ensembles; ++i) {
@@ -29,7 +47,12 @@ CorvaneRadio_Next station_setup_scan(CorvaneRadio_State *state) {
         for (uint8_t j = 0; j < ensemble->num_services; ++j) {
             Si468x_get_digital_service(ensemble, j, &state->service);
             ++state->service_count;
-            std::fwrite(state->service.label, 1, DAB_LABEL_BYTES, stdout);
+            char name[DAB_LABEL_TEXT_SIZE];
+            if (!station_setup_menu_name(&state->service, false, name)) {
+                // Nothing to show (zero bytes, blanks): a field of blanks.
+                std::snprintf(name, sizeof name, "%*s", DAB_LABEL_CHARS, "");
+            }
+            std::fputs(name, stdout);
         }
     }
     std::putchar('\n');
@@ -72,24 +95,6 @@ void station_setup_lookup(CorvaneRadio_State *state) {
                          &state->selected_ensemble, &state->selected_service, nullptr)) {
         state->service_found = 1;
     }
-}
-
-// A label for the menu in the terminal's locale (or, with `ascii_only`, in
-// its ASCII spelling), blank padded to 16 columns as a broadcast label is,
-// so that every band gives entries of the same width. False for a name with
-// nothing to show.
-bool station_setup_menu_name(const Si468x_Service *service, bool ascii_only, char *name) {
-    const int columns =
-        DAB_label_for_terminal(service->label, service->si_charset, ascii_only, name);
-    if (columns == 0) {
-        return false;
-    }
-    std::size_t length = std::strlen(name);
-    for (int c = columns; c < DAB_LABEL_CHARS && length + 1 < DAB_LABEL_TEXT_SIZE; ++c) {
-        name[length++] = ' ';
-    }
-    name[length] = '\0';
-    return true;
 }
 
 // The menu library refuses a name it cannot show (a character the locale does

@@ -56,6 +56,17 @@ bool waitForMarkAt(Terminal &term, int k) {
     return term.waitUntil([&] { return markPosition(term) == std::pair{r, c}; });
 }
 
+// The labels the scan wrote to the console after "Services found:".
+std::string servicesFound(const Terminal &term) {
+    const std::string console = consoleText(term.output());
+    const std::size_t start = console.find("Services found:\n");
+    if (start == std::string::npos) {
+        return {};
+    }
+    const std::size_t from = start + std::string("Services found:\n").size();
+    return console.substr(from, console.find('\n', from) - from);
+}
+
 // ---- the default band in a UTF-8 terminal ----------------------------------------
 
 class Charset : public ::testing::Test {
@@ -82,6 +93,14 @@ TEST_F(Charset, Utf8TerminalShowsAccentedAndUtf8LabelsAsCharacters) {
     EXPECT_EQ(nameAt(*term, 2), "  Lantern Talk");
     EXPECT_EQ(nameAt(*term, 3), "(No Label)");
 
+    // The console named the same stations in the same characters, 16 columns
+    // each: a blank-only field for the label with nothing to show.
+    const std::string found = servicesFound(*term);
+    for (const char *field : {"Harbour FM      ", "  Lantern Talk  ", "                ",
+                              "Łódź Jazz       ", "Kölner Welle    "}) {
+        EXPECT_NE(found.find(field), std::string::npos) << field << "\n" << found;
+    }
+
     // Enter plays the marked station and names it in its characters.
     const int opera = indexOfId(entries, 0xC503);
     pressArrows(*term, 0, opera);
@@ -101,6 +120,14 @@ TEST_F(Charset, CLocaleSpellsTheSameLabelsInAscii) {
     EXPECT_EQ(nameAt(*term, indexOfId(entries, 0xC506)), "Oresund Klassik");
     EXPECT_EQ(nameAt(*term, indexOfId(entries, 0xC605)), "Kolner Welle");
     EXPECT_EQ(nameAt(*term, indexOfId(entries, 0xC602)), "Malmo Vast FM");
+    // The console spells the labels in ASCII too: one 16-column field each.
+    const std::string found = servicesFound(*term);
+    EXPECT_EQ(found.size(), 16 * entries.size()) << found;
+    EXPECT_NE(found.find("Lodz Jazz       "), std::string::npos) << found;
+    EXPECT_NE(found.find("Oresund Klassik "), std::string::npos) << found;
+    for (const char c : found) {
+        ASSERT_TRUE(c >= 0x20 && c < 0x7F) << "byte " << int(static_cast<unsigned char>(c));
+    }
     for (int r = 0; r < term->rows(); ++r) {
         for (int c = kMenuLeft + 1; c < kMenuLeft + kMenuCols - 1; ++c) {
             const std::string cell = term->cell(r, c).text;
@@ -179,6 +206,33 @@ TEST_F(CharsetText, AccentedTextOnItsRowAndAResizeKeepsWhatTheUserSees) {
     ASSERT_TRUE(term->waitForRow(23, "Playing: Malmö Väst FM")) << term->dump();
     EXPECT_EQ(term->trimmed(22), freqLine(entries[static_cast<std::size_t>(malmo)]));
     EXPECT_TRUE(term->running());
+}
+
+// Texts sent in UTF-8 and in UCS-2 show on the text row as characters; each
+// station's text takes the place of the one before.
+TEST_F(CharsetText, Utf8AndUcs2TextsOnTheTextRow) {
+    auto term = bench.start();
+    ASSERT_TRUE(waitForMenu(*term)) << consoleText(term->output());
+    const int ridgeway = indexOfId(entries, 0xC806);
+    const int moorland = indexOfId(entries, 0xC802);
+    pressArrows(*term, 0, ridgeway);
+    term->send("\r");
+    ASSERT_TRUE(term->waitForRow(23, "Playing: Ridgeway")) << term->dump();
+    EXPECT_TRUE(term->waitForRow(21, "Ridgeway: walkers’ forecast", 5s)) << term->dump();
+
+    // Up the rows first, then along: the last row holds one entry.
+    pressArrows(*term, ridgeway, moorland);
+    term->send("\r");
+    ASSERT_TRUE(term->waitForRow(23, "Playing: Moorland Radio")) << term->dump();
+    EXPECT_TRUE(term->waitUntil(
+        [&] {
+            const std::string seen = term->trimmed(21);
+            return seen == "Now playing: Heather & Slate – Grey Skies" || seen == "Grüße vom Moor";
+        },
+        5s))
+        << term->dump();
+    term->send("x");
+    EXPECT_TRUE(term->waitExit().exited);
 }
 
 // ---- a band whose labels hold every byte value -----------------------------------
