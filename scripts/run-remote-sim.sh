@@ -2,14 +2,18 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Builds tunelarkd, starts it on the simulated board (state and board under
 # the build tree) on 127.0.0.1:8080, and prints the pairing address and its
-# QR code: open the address in a browser on this machine.
+# QR code: open the address in a browser on this machine. Sets up a fresh
+# Debian machine first (as root), as scripts/run-sim.sh does.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/setup-deps.sh
 cmake --preset sim >/dev/null
 cmake --build --preset sim -j2 --target tunelarkd
 run="$PWD/build/sim/remote-sim"
 mkdir -p "$run/state"
 export SI468X_SIM_BOARD="$run/board"
+# Texts and tuning at the pace a person sees on a real receiver.
+export SI468X_SIM_CLOCK="${SI468X_SIM_CLOCK:-real}"
 listen="${TUNELARK_LISTEN:-127.0.0.1:8080}"
 build/sim/daemon/tunelarkd --state-dir "$run/state" --listen "$listen" --pair
 echo "No stations yet? Press Scan on the page. Ctrl+C stops the service (the board plays on)."
