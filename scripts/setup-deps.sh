@@ -12,6 +12,7 @@ packages=(
   nlohmann-json3-dev libvterm-dev
   util-linux
   dpkg-dev file man-db systemd lintian
+  libmosquitto-dev mosquitto mosquitto-clients mpc python3-mpd python3-paho-mqtt
 )
 # Extra packages a caller asks for (the cross builds add theirs).
 packages+=("$@")
