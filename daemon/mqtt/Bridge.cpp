@@ -97,11 +97,6 @@ Bridge::Bridge(Radio &radio, Options options)
     mosquitto_message_callback_set(client_, on_message);
     mosquitto_reconnect_delay_set(client_, static_cast<unsigned>(options_.reconnect_min_s),
                                   static_cast<unsigned>(options_.reconnect_max_s), true);
-    // An absent broker fails here at once; the loop thread keeps retrying
-    // with the back-off, so the service starts either way.
-    mosquitto_connect_async(client_, options_.host.c_str(), options_.port, keepalive_s);
-    mosquitto_loop_start(client_);
-
     std::weak_ptr<Shared> weak = shared_;
     radio_.on_change([weak](const Snapshot &) {
         if (auto shared = weak.lock()) {
@@ -120,11 +115,13 @@ Bridge::~Bridge() {
         shared_->wake.notify_one();
     }
     worker_.join();
-    // A goodbye instead of the will: the radio is gone all the same.
-    std::string availability = availability_topic(options_);
-    mosquitto_publish(client_, nullptr, availability.c_str(), 7, "offline", qos, true);
-    mosquitto_disconnect(client_);
-    mosquitto_loop_stop(client_, false);
+    if (looping_) {
+        // A goodbye instead of the will: the radio is gone all the same.
+        std::string availability = availability_topic(options_);
+        mosquitto_publish(client_, nullptr, availability.c_str(), 7, "offline", qos, true);
+        mosquitto_disconnect(client_);
+        mosquitto_loop_stop(client_, false);
+    }
     mosquitto_destroy(client_);
     mosquitto_lib_cleanup();
 }
@@ -161,8 +158,31 @@ bool Bridge::publish(const std::string &topic, const std::string &payload) {
                              payload.data(), qos, true) == MOSQ_ERR_SUCCESS;
 }
 
+void Bridge::first_connect(Clock::time_point &wake) {
+    // libmosquitto retries a connection it once had, with the back-off set
+    // above, but not a first one the broker refused: until then, this
+    // thread retries with the same back-off. The connection is made without
+    // waiting, so neither this thread nor a stopping service hangs on a
+    // broker that does not answer.
+    Clock::time_point now = Clock::now();
+    if (now < next_attempt_) {
+        wake = std::min(wake, next_attempt_);
+        return;
+    }
+    if (mosquitto_connect_async(client_, options_.host.c_str(), options_.port, keepalive_s) ==
+            MOSQ_ERR_SUCCESS &&
+        mosquitto_loop_start(client_) == MOSQ_ERR_SUCCESS) {
+        looping_ = true;
+        return;
+    }
+    next_attempt_ = now + retry_delay_;
+    retry_delay_ = std::min(retry_delay_ * 2, std::chrono::seconds(options_.reconnect_max_s));
+    wake = std::min(wake, next_attempt_);
+}
+
 void Bridge::run() {
     Clock::time_point wake = Clock::time_point::max();
+    retry_delay_ = std::chrono::seconds(options_.reconnect_min_s);
     std::unique_lock lock(shared_->mutex);
     for (;;) {
         shared_->wake.wait_until(lock, wake, [&] {
@@ -171,6 +191,12 @@ void Bridge::run() {
         });
         if (shared_->stopping)
             return;
+        wake = Clock::time_point::max();
+        if (!looping_) {
+            lock.unlock();
+            first_connect(wake);
+            lock.lock();
+        }
         bool republish = std::exchange(shared_->republish, false);
         bool rediscover = std::exchange(shared_->rediscover, false);
         shared_->changed = false;
@@ -187,7 +213,6 @@ void Bridge::run() {
         }
         if (republish || rediscover || snapshot.stations_version != discovered_stations_)
             publish_discovery(snapshot);
-        wake = Clock::time_point::max();
         publish_changes(snapshot, wake);
         lock.lock();
     }

@@ -56,6 +56,7 @@ public:
 private:
     struct Shared;
     void run();
+    void first_connect(std::chrono::steady_clock::time_point &wake);
     void publish_changes(const Snapshot &snapshot, std::chrono::steady_clock::time_point &wake);
     void publish_discovery(const Snapshot &snapshot);
     void run_command(const std::string &topic, const std::string &payload);
@@ -76,6 +77,9 @@ private:
     };
     std::map<std::string, Sent> sent_;
     uint64_t discovered_stations_ = ~uint64_t{0};
+    bool looping_ = false; // libmosquitto's thread runs, and reconnects by itself
+    std::chrono::steady_clock::time_point next_attempt_{};
+    std::chrono::seconds retry_delay_{1};
     std::thread worker_;
 };
 
