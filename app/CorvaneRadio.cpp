@@ -30,6 +30,10 @@ int main(int argc, char *argv[]) {
     }
 
     if (Si468x_bus_init() < 0) {
+        Si468x_BusHolder holder{};
+        if (Si468x_bus_held(&holder) != 0) {
+            return main_chip_held();
+        }
         return main_failure("Error initializing SPI bus. Check that SPI is enabled and that "
                             "/dev/spidev0.0 exists");
     }

@@ -102,6 +102,11 @@ void print_usage(void);
 void print_new_start_banner(void);
 // Prints the message, powers the chip down and returns 0 for main to return.
 int main_failure(const char *message);
+// After a link set-up refused because another program holds the chip:
+// prints who holds it ("The Si468x is in use by another program (<name>,
+// pid <n>). Exit.") and returns 0, touching neither the reset line nor the
+// bus.
+int main_chip_held(void);
 
 // ---------------------------------------------------------------------------
 // Phases of main

@@ -195,7 +195,11 @@ constexpr int DAB_LIST_POLLS = 50;
 constexpr uint32_t DAB_LIST_POLL_WAIT_MS = 200;
 constexpr uint32_t DAB_TIME_WAIT_MS = 1000;
 
+// One frequency, with its signal bar and reception lines on the console.
 int16_t DAB_do_freq_scan(Si468x_ServiceList *list, uint8_t index);
+// The same, printing those lines only with `console`: the same exchange with
+// the chip either way.
+int16_t DAB_scan_frequency(Si468x_ServiceList *list, uint8_t index, bool console);
 int16_t DAB_do_full_scan(DAB_ScanResults *results, const uint32_t *frequencies, uint8_t count);
 
 // ---------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "Si468x.h"
@@ -68,3 +69,14 @@ constexpr uint16_t DAB_LABEL_TEXT_SIZE = DAB_LABEL_CHARS * 4 + 1;
 // line show it. Returns the columns taken (0 for an empty name).
 int DAB_label_for_terminal(const char label[DAB_LABEL_BYTES], uint8_t charset, bool ascii_only,
                            char text[DAB_LABEL_TEXT_SIZE]);
+
+// Characters as UTF-8, whatever the process locale: for what leaves the
+// program as data (the engine's text, a service's JSON) rather than for a
+// terminal. A surrogate or a value past U+10FFFF is written as U+FFFD. Writes
+// a zero-terminated string into `text` (`room` bytes), never a character
+// split, and returns the bytes written before the terminator.
+std::size_t DAB_utf8_text(const char32_t *chars, uint16_t count, char *text, std::size_t room);
+// The characters of UTF-8 `text` (zero-terminated) as written by
+// DAB_utf8_text, at most `capacity`; a byte that does not begin or continue
+// a character reads as U+FFFD. Returns the number stored.
+uint16_t DAB_utf8_chars(const char *text, char32_t *chars, uint16_t capacity);

@@ -23,6 +23,10 @@ void DAB_print_signal_bar(uint8_t rssi) {
 } // namespace
 
 int16_t DAB_do_freq_scan(Si468x_ServiceList *list, uint8_t index) {
+    return DAB_scan_frequency(list, index, true);
+}
+
+int16_t DAB_scan_frequency(Si468x_ServiceList *list, uint8_t index, bool console) {
     Si468x_DigradStatus digrad{};
     Si468x_EventStatus event{};
     int32_t list_version = DAB_NO_LIST_VERSION;
@@ -35,11 +39,15 @@ int16_t DAB_do_freq_scan(Si468x_ServiceList *list, uint8_t index) {
     if (status != 0) {
         return DABUtils_failure(DABUtils_min(-2, status), 104);
     }
-    DAB_print_signal_bar(digrad.rssi);
+    if (console) {
+        DAB_print_signal_bar(digrad.rssi);
+    }
     if (digrad.rssi_valid == 0 || digrad.fic_quality < DAB_MIN_FIC_QUALITY) {
         return 0;
     }
-    Si468x_print_digrad_status(&digrad);
+    if (console) {
+        Si468x_print_digrad_status(&digrad);
+    }
 
     // The chip may announce a list while it is still gathering the ensemble's
     // information: the list is taken only once a later poll finds the version

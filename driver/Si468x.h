@@ -190,7 +190,26 @@ int16_t Si468x_read_reply(uint8_t *buffer, uint16_t length);
 int16_t Si468x_rd_reply(uint8_t *buffer);
 int16_t Si468x_check_status_bits(const uint8_t *reply);
 
+// Opens the board link and takes the chip for this process (the link's lock,
+// Si468x_SPI.h). -6 at location 1 when the link cannot be opened; -6 at
+// location 101 when another program holds the chip, and nothing was touched:
+// Si468x_bus_held then names it.
 int16_t Si468x_bus_init(void);
+
+// The program that held the chip when Si468x_bus_init was refused it.
+constexpr uint8_t SI468X_HOLDER_NAME_SIZE = 16;
+struct Si468x_BusHolder {
+    int32_t pid;                        // 0: could not be found
+    char name[SI468X_HOLDER_NAME_SIZE]; // empty: could not be found
+};
+// 1 when the last Si468x_bus_init found the chip held by another program,
+// with `holder` filled; 0 otherwise (holder zeroed).
+uint8_t Si468x_bus_held(Si468x_BusHolder *holder);
+// The refusal as every program words it: "The Si468x is in use by another
+// program (<name>, pid <n>). Exit.", or without the parenthesis when the
+// holder could not be found. Truncated to `size` with its NUL; returns the
+// length of the whole text.
+uint16_t Si468x_bus_held_text(const Si468x_BusHolder *holder, char *text, uint16_t size);
 int16_t Si468x_bus_enable(void);
 void Si468x_bus_disable(void);
 void Si468x_reset(void);

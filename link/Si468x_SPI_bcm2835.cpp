@@ -13,7 +13,7 @@ namespace {
 // True between a successful bcm2835_init and bcm2835_close. Without it the
 // library's register pointers are unmapped, and the reset-line, release and
 // close operations must leave the hardware alone (the failure exit powers the
-// chip down even after a failed open).
+// chip down even after a failed open, which closes the access again).
 bool Si468x_SPI_Mapped = false;
 
 constexpr uint8_t SI468X_SPI_PIN_CE0 = 8;
@@ -80,6 +80,13 @@ void Si468x_SPI_bcm2835_shutdown(void) {
     Si468x_SPI_bcm2835_disable();
     bcm2835_close();
     Si468x_SPI_Mapped = false;
+}
+
+void Si468x_SPI_bcm2835_abandon(void) {
+    if (Si468x_SPI_Mapped) {
+        bcm2835_close();
+        Si468x_SPI_Mapped = false;
+    }
 }
 
 void Si468x_SPI_bcm2835_RSTB(uint8_t level) {

@@ -70,12 +70,33 @@ Si468x_SPI_Path Si468x_SPI_board_path(void) {
 }
 
 int Si468x_SPI_setup(void) {
+    // The chip first: while another program holds it, not even the device
+    // tree is asked which path this board takes.
+    const int lock = Si468x_SPI_lock_take();
+    if (lock != 0) {
+        return lock;
+    }
+    int result = -1;
     if (Si468x_SPI_board_path() == SI468X_SPI_PATH_BCM2835) {
         Si468x_SPI_Opened = SI468X_SPI_OPEN_BCM2835;
-        return Si468x_SPI_bcm2835_setup();
+        result = Si468x_SPI_bcm2835_setup();
+        if (result != 0) {
+            Si468x_SPI_bcm2835_abandon();
+        }
+    } else {
+        Si468x_SPI_Opened = SI468X_SPI_OPEN_KERNEL;
+        result = Si468x_SPI_kernel_setup();
+        if (result != 0) {
+            Si468x_SPI_kernel_shutdown();
+        }
     }
-    Si468x_SPI_Opened = SI468X_SPI_OPEN_KERNEL;
-    return Si468x_SPI_kernel_setup();
+    if (result != 0) {
+        // What did not open is not ours: with the path's access closed again,
+        // the failure exit's power-down that follows reaches neither the
+        // reset line nor the bus.
+        Si468x_SPI_lock_release();
+    }
+    return result;
 }
 
 int Si468x_SPI_enable(void) {
@@ -104,6 +125,7 @@ void Si468x_SPI_shutdown(void) {
         Si468x_SPI_kernel_shutdown();
     }
     Si468x_SPI_Opened = SI468X_SPI_OPEN_NONE;
+    Si468x_SPI_lock_release();
 }
 
 void Si468x_SPI_RSTB_low(void) {

@@ -14,6 +14,7 @@
 #include <linux/spi/spidev.h>
 #include <sys/ioctl.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "Si468x_SPI.h"
@@ -47,6 +48,9 @@ constexpr const char SI468X_SPI_CONSUMER[] = "tunelark-reset";
 // open from a successful open to the close.
 int Si468x_SPI_Spidev = -1;
 int Si468x_SPI_ResetLine = -1;
+
+// The errno of the last failed transfer, kept for Si468x_SPI_last_error.
+int Si468x_SPI_TransferError = 0;
 
 int Si468x_SPI_kernel_open_spidev(void) {
     Si468x_SPI_Spidev = Si468x_SPI_sys_open(Si468x_SPI_device_node(), O_RDWR | O_CLOEXEC);
@@ -217,8 +221,18 @@ int Si468x_SPI_kernel_RW_data(uint8_t *data, uint16_t length) {
     transfer.speed_hz = SI468X_SPI_KERNEL_SPEED_HZ;
     transfer.bits_per_word = SI468X_SPI_KERNEL_BITS;
     if (Si468x_SPI_sys_ioctl(Si468x_SPI_Spidev, SPI_IOC_MESSAGE(1), &transfer) < 0) {
+        // An ioctl that fails without saying why still failed on the wire.
+        Si468x_SPI_TransferError = errno != 0 ? errno : EIO;
         return -1;
     }
     std::memset(data + framed, 0, length - framed);
     return 0;
+}
+
+int Si468x_SPI_last_error(void) {
+    return Si468x_SPI_TransferError;
+}
+
+void Si468x_SPI_clear_error(void) {
+    Si468x_SPI_TransferError = 0;
 }

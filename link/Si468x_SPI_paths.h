@@ -25,6 +25,9 @@ void Si468x_SPI_bcm2835_disable(void);
 void Si468x_SPI_bcm2835_shutdown(void);
 void Si468x_SPI_bcm2835_RSTB(uint8_t level);
 int Si468x_SPI_bcm2835_RW_data(uint8_t *data, uint16_t length);
+// After a failed set-up: the peripheral access closed without a pin or the
+// bus touched.
+void Si468x_SPI_bcm2835_abandon(void);
 
 int Si468x_SPI_kernel_setup(void);
 int Si468x_SPI_kernel_enable(void);
@@ -32,3 +35,13 @@ void Si468x_SPI_kernel_disable(void);
 void Si468x_SPI_kernel_shutdown(void);
 void Si468x_SPI_kernel_RSTB(uint8_t level);
 int Si468x_SPI_kernel_RW_data(uint8_t *data, uint16_t length);
+
+// The chip lock (Si468x_SPI_lock.cpp). Taken on Si468x_SPI_device_node():
+// 0 when taken (or already held on that node), -1 when the node cannot be
+// opened, SI468X_SPI_HELD when another program holds it.
+int Si468x_SPI_lock_take(void);
+void Si468x_SPI_lock_release(void);
+// The program holding a flock on `node`, from the lock table `lock_table`
+// and its /proc entry; false (and an empty holder) when it cannot be found.
+struct Si468x_SPI_Holder;
+bool Si468x_SPI_find_holder(const char *node, const char *lock_table, Si468x_SPI_Holder *holder);

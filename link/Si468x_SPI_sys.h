@@ -16,6 +16,17 @@ const char *Si468x_SPI_device_tree_node(void);
 // "/dev/gpiochip<index>". The text lives until the next call.
 const char *Si468x_SPI_gpiochip_node(unsigned index);
 
+// "/proc/locks": the kernel's table of file locks, with each holder's pid.
+const char *Si468x_SPI_locks_node(void);
+
+// The chip lock on `path` (the SPI device node): opened read-only without
+// blocking, then an exclusive non-blocking flock. Returns the descriptor,
+// which holds the lock while it stays open; -1 with errno EWOULDBLOCK when
+// another open file holds the lock, or with the open's errno.
+int Si468x_SPI_sys_lock(const char *path);
+// Ends the lock: closes the descriptor Si468x_SPI_sys_lock returned.
+int Si468x_SPI_sys_unlock(int fd);
+
 int Si468x_SPI_sys_open(const char *path, int flags);
 int Si468x_SPI_sys_close(int fd);
 int Si468x_SPI_sys_ioctl(int fd, unsigned long request, void *argument);

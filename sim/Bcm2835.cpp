@@ -80,6 +80,10 @@ void bcm2835_delayMicroseconds(uint64_t micros) {
     Board::host().delay_us(micros);
 }
 
+uint64_t Si468x_SPI_clock_us(void) {
+    return Board::host().clock().now_ns() / 1000u;
+}
+
 // The board's own device node stands for /dev/spidev0.0.
 const char *Si468x_SPI_device_node(void) {
     return Board::host().device_node();
@@ -93,6 +97,18 @@ const char *Si468x_SPI_device_tree_node(void) {
 
 const char *Si468x_SPI_gpiochip_node(unsigned index) {
     return Board::host().gpiochip_node(index);
+}
+
+const char *Si468x_SPI_locks_node(void) {
+    return Board::host().locks_node();
+}
+
+int Si468x_SPI_sys_lock(const char *path) {
+    return Board::host().sys_lock(path);
+}
+
+int Si468x_SPI_sys_unlock(int fd) {
+    return Board::host().sys_unlock(fd);
 }
 
 int Si468x_SPI_sys_open(const char *path, int flags) {

@@ -4,6 +4,8 @@
 // reaches the chip only when the bus is claimed and set up as the chip needs.
 #include "Board.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -67,6 +69,11 @@ void Board::reset_for_test() {
     configured_ = true;
     from_environment_ = false;
     broken_ = false;
+    lock_refused_ = false;
+    if (calls_file_ != nullptr) {
+        std::fclose(calls_file_);
+        calls_file_ = nullptr;
+    }
     trace_.close();
     directory_.clear();
     saved_in_memory_.clear();
@@ -94,6 +101,10 @@ void Board::reset_for_test() {
 void Board::record(const std::string &call) {
     if (record_calls_ && calls_.size() < calls_cap) {
         calls_.push_back(call);
+    }
+    if (calls_file_ != nullptr) {
+        std::fprintf(calls_file_, "%s\n", call.c_str());
+        std::fflush(calls_file_);
     }
 }
 
@@ -151,6 +162,9 @@ int Board::init() {
     record("bcm2835_init()");
     if (faults_.has(Fault::InitFail)) {
         return 0;
+    }
+    if (faults_.has(Fault::SpidevVanishes)) {
+        ::unlink(spidev_path().c_str());
     }
     peripherals_open_ = true;
     return 1;

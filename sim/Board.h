@@ -57,6 +57,14 @@ public:
     int sys_ioctl(int fd, unsigned long request, void *argument);
     const char *device_tree_node();
     const char *gpiochip_node(unsigned index);
+    // The chip lock: a real flock on the board's device node, so that
+    // another process (a second program, a test) meets it as on a Pi.
+    int sys_lock(const char *path);
+    int sys_unlock(int fd);
+    const char *locks_node();
+    // This process was refused the chip: it leaves the board's files to
+    // the program that holds it.
+    bool lock_refused() const { return lock_refused_; }
     void set_pi_model(PiModel model);
     PiModel pi_model() const { return pi_model_; }
     std::string device_tree_path();
@@ -174,6 +182,9 @@ private:
     std::string saved_in_memory_; // save_state of an in-memory board
     std::map<std::string, std::string> last_written_;
     bool exit_hook_ = false;
+    bool lock_refused_ = false;
+    int lock_fd_ = -1;
+    std::FILE *calls_file_ = nullptr; // SI468X_SIM_CALLS
 };
 
 } // namespace sim

@@ -181,6 +181,12 @@ void Board::configure_from_environment() {
     }
     broken_ = !problems.empty();
 
+    if (const char *calls = std::getenv("SI468X_SIM_CALLS"); calls != nullptr && *calls != '\0') {
+        calls_file_ = std::fopen(calls, "a");
+        if (calls_file_ == nullptr) {
+            report_error("SI468X_SIM_CALLS=\"" + std::string(calls) + "\": cannot be opened");
+        }
+    }
     if (const char *trace = std::getenv("SI468X_SIM_TRACE"); trace != nullptr && *trace != '\0') {
         if (!trace_.open(trace)) {
             report_error("SI468X_SIM_TRACE=\"" + std::string(trace) + "\": cannot be opened");
@@ -379,10 +385,14 @@ void Board::write_stats() const {
 
 void Board::at_exit() {
     Board &board = instance();
-    board.write_stats();
+    // A process refused the chip touched nothing: the board's state and
+    // stats are those of the program that holds it, still running.
+    if (!board.lock_refused_) {
+        board.write_stats();
+    }
     // A host process leaves its final time behind, so the next one goes on
     // from there. (A test process leaves the directory to whoever used it last.)
-    if (board.from_environment_ && !board.directory_.empty()) {
+    if (board.from_environment_ && !board.directory_.empty() && !board.lock_refused_) {
         board.write_state(board.snapshot());
     }
     board.trace_.close();

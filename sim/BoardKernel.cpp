@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <linux/gpio.h>
 #include <linux/spi/spidev.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -191,6 +192,40 @@ bool Board::line_drives_reset(const KernelHandle &handle) const {
     const ModelLayout &model = layout(pi_model_);
     return handle.chip < model.chip_count && model.chips[handle.chip].header &&
            handle.offset == PIN_RSTB;
+}
+
+// ---- the chip lock ----------------------------------------------------------------
+
+int Board::sys_lock(const char *path) {
+    const std::string text = path != nullptr ? path : "";
+    const std::string call = "lock(" + text.substr(text.rfind('/') + 1) + ")";
+    const int fd = ::open(text.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return kernel_fail(call, errno);
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        lock_refused_ = error == EWOULDBLOCK;
+        return kernel_fail(call, error);
+    }
+    // A lock taken is not listed: the calls of an open stay those that
+    // reach the pins and the bus.
+    lock_fd_ = fd;
+    return fd;
+}
+
+int Board::sys_unlock(int fd) {
+    if (fd == lock_fd_) {
+        lock_fd_ = -1;
+    }
+    return ::close(fd);
+}
+
+const char *Board::locks_node() {
+    // The kernel's own table: the holder is a real process. Hidden, it is
+    // a path that cannot exist.
+    return faults_.has(Fault::LocksHidden) ? "/proc/no-such-locks" : "/proc/locks";
 }
 
 // ---- system calls ---------------------------------------------------------------

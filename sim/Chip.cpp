@@ -206,6 +206,22 @@ uint8_t Chip::status3(bool cts) const {
     return value;
 }
 
+// hang-after=<ms>: that long after the host's first frame the chip stops
+// answering, once, until the next reset brings it back.
+void Chip::hang_when_due(uint64_t now_ns) {
+    const auto after_ms = faults_.number(Fault::HangAfter);
+    if (!after_ms || hang_done_) {
+        return;
+    }
+    if (!first_frame_ns_) {
+        first_frame_ns_ = now_ns;
+    }
+    if (now_ns - *first_frame_ns_ >= static_cast<uint64_t>(*after_ms) * 1000000u) {
+        hang_done_ = true;
+        mute_ = true;
+    }
+}
+
 bool Chip::cts_at(uint64_t ns) const {
     // The busy fault hangs the command for as long as the fault is there.
     if (reply_.hung_opcode && faults_.matches(Fault::Busy, *reply_.hung_opcode)) {
@@ -216,6 +232,7 @@ bool Chip::cts_at(uint64_t ns) const {
 
 void Chip::frame(const uint8_t *out, uint8_t *in, std::size_t length, const FrameTime &time) {
     std::fill(in, in + length, uint8_t{0});
+    hang_when_due(time.first_byte_ns);
     if (length == 0 || mute_) {
         return;
     }

@@ -55,6 +55,7 @@ public:
     // One chip-select frame while the chip is out of reset: `out` as the host
     // sent it, `in` receives what the chip clocks out (same length).
     void frame(const uint8_t *out, uint8_t *in, std::size_t length, const FrameTime &time);
+    void hang_when_due(uint64_t now_ns);
 
     // ---- for tests and the board's own set-up ----
     int running_image() const;
@@ -142,6 +143,9 @@ private:
     uint64_t power_cycles_ = 0;
     // The current power cycle is hung: the chip never answers until reset.
     bool mute_ = false;
+    // hang-after: the first frame's time, and whether the hang came.
+    std::optional<uint64_t> first_frame_ns_;
+    bool hang_done_ = false;
     // Found running without having been booted in this process.
     bool inherited_running_ = false;
     bool command_overflow_ = false;

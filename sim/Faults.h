@@ -28,6 +28,8 @@ enum class Fault : uint8_t {
     SpiFail,
     TransferFail,
     LineReleaseInput,
+    SpidevVanishes,
+    LocksHidden,
     // The chip core.
     Busy,
     ErrCmd,
@@ -65,6 +67,8 @@ enum class Fault : uint8_t {
     PacketNeedsAck,
     TakeoverDefaults,
     HostExitResetsChip,
+    // A chip that stops answering in the middle of a run.
+    HangAfter,
 };
 
 struct FaultInfo {
@@ -74,13 +78,15 @@ struct FaultInfo {
 };
 
 // Every fault with its name, in enumerator order.
-inline constexpr std::array<FaultInfo, 39> fault_table{{
+inline constexpr std::array<FaultInfo, 42> fault_table{{
     {Fault::Absent, "absent", false},
     {Fault::NoSpidev, "no-spidev", false},
     {Fault::InitFail, "init-fail", false},
     {Fault::SpiFail, "spi-fail", false},
     {Fault::TransferFail, "transfer-fail", true},
     {Fault::LineReleaseInput, "line-release-input", false},
+    {Fault::SpidevVanishes, "spidev-vanishes", false},
+    {Fault::LocksHidden, "locks-hidden", false},
     {Fault::Busy, "busy", true},
     {Fault::ErrCmd, "errcmd", true},
     {Fault::Status3, "status3", true},
@@ -114,6 +120,7 @@ inline constexpr std::array<FaultInfo, 39> fault_table{{
     {Fault::PacketNeedsAck, "packet-needs-ack", false},
     {Fault::TakeoverDefaults, "takeover-defaults", false},
     {Fault::HostExitResetsChip, "host-exit-resets-chip", false},
+    {Fault::HangAfter, "hang-after", true},
 }};
 
 namespace detail {

@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <fstream>
 #include <mosquitto.h>
 #include <stdexcept>
 
@@ -42,23 +43,14 @@ std::string trimmed(std::string text) {
 
 } // namespace
 
-void parse_broker(const std::string &text, Options &options) {
-    size_t colon = text.rfind(':');
-    bool bracketed = !text.empty() && text.front() == '[';
-    if (colon == std::string::npos || (bracketed && text.find(']') > colon)) {
-        options.host = bracketed ? text.substr(1, text.size() - 2) : text;
-        options.port = 1883;
-    } else {
-        options.host = text.substr(0, colon);
-        if (bracketed)
-            options.host = options.host.substr(1, options.host.size() - 2);
-        auto port = whole_number(text.substr(colon + 1));
-        if (!port || *port < 1 || *port > 65535)
-            throw std::runtime_error("The MQTT broker " + text + " has no valid port");
-        options.port = static_cast<int>(*port);
-    }
-    if (options.host.empty())
-        throw std::runtime_error("The MQTT broker " + text + " has no host");
+std::string read_password_file(const std::string &path) {
+    std::ifstream file(path);
+    std::string line;
+    if (!file || !std::getline(file, line))
+        throw std::runtime_error("The MQTT password file " + path + " cannot be read");
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
 }
 
 std::string node_id_from(const std::string &hostname) {

@@ -39,8 +39,9 @@ struct Options {
     int reconnect_max_s = 30;
 };
 
-// HOST:PORT, with the port 1883 when left out. Throws std::runtime_error.
-void parse_broker(const std::string &text, Options &options);
+// The password on the file's first line. Throws std::runtime_error with a
+// sentence when the file cannot be read.
+std::string read_password_file(const std::string &path);
 // Letters, digits and underscores only, as discovery topics want them.
 std::string node_id_from(const std::string &hostname);
 

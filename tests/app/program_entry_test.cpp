@@ -288,7 +288,11 @@ TEST(LinkFailure, KernelPathFailuresEndWithTheSameMessageAndLeaveTheChipAlone) {
         run.load_board();
         EXPECT_EQ(sim::chip_state(), sim::ChipState::Running) << c.pi << " " << c.faults;
         EXPECT_TRUE(sim::pin(reset_pin).level) << c.pi << " " << c.faults;
-        // The kernel's devices were asked, not the bcm2835 library.
+        // The kernel's devices were asked, not the bcm2835 library; without
+        // the node the chip lock stops the open before either path is asked.
+        if (std::string(c.faults) == "no-spidev") {
+            continue;
+        }
         const std::string stats = read_file(run.board.file("stats"));
         EXPECT_EQ(stats.find("\nsyscalls=0\n"), std::string::npos) << stats;
         EXPECT_NE(stats.find("\nsyscalls="), std::string::npos) << stats;

@@ -172,6 +172,8 @@ public:
     }
 
     // True while the child has not exited (reaps it when it has).
+    pid_t pid() const { return pid_; }
+
     bool running() {
         if (reaped_) {
             return false;

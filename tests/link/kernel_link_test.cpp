@@ -192,13 +192,13 @@ TEST_F(KernelLink, AControllerThatReleasesToInputWouldResetTheChipAtClose) {
 TEST_F(KernelLink, MissingDeviceNodeFailsBeforeAnyLineIsTouched) {
     sim::set_spidev_present(false);
     EXPECT_EQ(Si468x_SPI_setup(), -1);
-    EXPECT_EQ(sim::calls(), (Calls{"open(spidev0.0)=-1"}));
+    EXPECT_EQ(sim::calls(), (Calls{"lock(spidev0.0)=-1"}));
 
     sim::reset_for_test();
     sim::set_pi_model(sim::PiModel::Pi5);
     ASSERT_TRUE(sim::set_faults("no-spidev"));
     EXPECT_EQ(Si468x_SPI_setup(), -1);
-    EXPECT_EQ(sim::calls(), (Calls{"open(spidev0.0)=-1"}));
+    EXPECT_EQ(sim::calls(), (Calls{"lock(spidev0.0)=-1"}));
     EXPECT_EQ(sim::pin(23).function, 0);
 }
 

@@ -68,7 +68,7 @@ class MpdTest(unittest.TestCase):
         current = self.mpc("current").strip()
         # "<station>: <its text>", as mpc joins Name and Title
         self.assertTrue(current.startswith(self.stations[1]["label"] + ": "), current)
-        self.assertNotEqual(current, "%s: %s" % (self.stations[1]["label"],) * 2)
+        self.assertNotEqual(current, "%s: %s" % ((self.stations[1]["label"],) * 2))
 
         self.mpc("volume", "40")
         self.assertEqual(self.service.status()["volume"], 25)  # 40 % of 63

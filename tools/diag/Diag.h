@@ -18,6 +18,9 @@ namespace diag {
 constexpr int exit_ok = 0;
 constexpr int exit_failed = 1; // the chip or a file failed; the message says where
 constexpr int exit_usage = 2;  // bad command line; the board was not touched
+// Another program holds the chip: the message said so, nothing was touched,
+// and the process exits with exit_ok (the other program's radio plays on).
+constexpr int exit_chip_held = 3;
 
 constexpr const char *program_name = "si468x-diag";
 

@@ -154,6 +154,15 @@ int Session::open() {
     }
     opened_ = true;
     const int16_t status = Si468x_bus_init();
+    Si468x_BusHolder holder{};
+    if (status < 0 && Si468x_bus_held(&holder) != 0) {
+        // Not ours to power down either.
+        opened_ = false;
+        char message[96];
+        Si468x_bus_held_text(&holder, message, sizeof message);
+        std::printf("%s\n", message);
+        return exit_chip_held;
+    }
     if (status < 0) {
         return fail_driver("link (check that SPI is enabled and that /dev/spidev0.0 exists)",
                            status);

@@ -89,7 +89,8 @@ int main(int argc, char **argv) {
         if (std::strcmp(name, subcommand.name) == 0) {
             diag::Arguments args(name, std::move(words));
             diag::Session session(power_down);
-            return subcommand.run(session, args);
+            const int result = subcommand.run(session, args);
+            return result == diag::exit_chip_held ? diag::exit_ok : result;
         }
     }
     std::fprintf(stderr, "%s: unknown subcommand '%s'\n\n", diag::program_name, name);
