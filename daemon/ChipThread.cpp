@@ -102,6 +102,13 @@ uint64_t ChipThread::now_ms() {
 
 bool ChipThread::take_chip(std::string *error) {
     if (Si468x_bus_init() < 0) {
+        Si468x_BusHolder holder{};
+        if (Si468x_bus_held(&holder) != 0) {
+            char message[96];
+            Si468x_bus_held_text(&holder, message, sizeof message);
+            *error = message;
+            return false;
+        }
         *error = "Error initializing SPI bus. Check that SPI is enabled and that /dev/spidev0.0 "
                  "exists";
         return false;
@@ -505,6 +512,8 @@ Result ChipThread::do_play(uint32_t service_id) {
     }
     const Station station = station_at(ensemble, service);
     DAB_Play play{};
+    // The text of the station before is no longer the one playing.
+    radio_->text[0] = '\0';
     const DAB_PlayOutcome outcome = DAB_radio_play(radio_.get(), ensemble, service, &play);
     if (outcome == DAB_PLAY_PLAYING) {
         failed_polls_ = 0;
@@ -631,7 +640,10 @@ void ChipThread::scan_step() {
 }
 
 Result ChipThread::do_standby(const char *notice) {
-    Si468x_power_down();
+    // The chip held in reset, as the terminal radio's power-down leaves it,
+    // but the bus and the chip's lock stay the service's: nothing else takes
+    // the chip from under a standby.
+    Si468x_SPI_RSTB_low();
     chip_up_ = false;
     radio_->playing = 0;
     sleep_deadline_ms_ = 0;
@@ -660,11 +672,20 @@ void ChipThread::poll_playing() {
         const std::string text = radio_->text;
         publish([&](Snapshot &s) { s.text = text; });
     }
-    if (DAB_radio_read_reception(radio_.get(), static_cast<uint32_t>(now_ms()))) {
-        const Reception reception{radio_->reception.rssi, radio_->reception.snr,
-                                  radio_->reception.fic_quality};
-        publish([&](Snapshot &s) { s.reception = reception; });
+    if (!DAB_radio_read_reception(radio_.get(), static_cast<uint32_t>(now_ms()))) {
+        return;
     }
+    if (radio_->reception_valid == 0) {
+        // A chip that stopped answering reads as no packet on every poll;
+        // its reception read, every DAB_RADIO_RECEPTION_EVERY_MS, tells.
+        if (!DAB_chip_running(radio_->status_reply)) {
+            lose_receiver();
+        }
+        return;
+    }
+    const Reception reception{radio_->reception.rssi, radio_->reception.snr,
+                              radio_->reception.fic_quality};
+    publish([&](Snapshot &s) { s.reception = reception; });
 }
 
 void ChipThread::check_sleep() {

@@ -82,6 +82,7 @@ unsigned status_for(Outcome outcome) {
 struct Stream {
     std::mutex mutex;
     MHD_Connection *connection = nullptr;
+    int fd = -1;
     std::string pending;
     bool suspended = false;
     bool closing = false;
@@ -442,6 +443,10 @@ struct HttpServer::Impl {
     MHD_Result events(MHD_Connection *connection) {
         auto stream = std::make_shared<Stream>();
         stream->connection = connection;
+        if (const MHD_ConnectionInfo *info =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)) {
+            stream->fd = info->connect_fd;
+        }
         stream->pending = "retry: 2000\n\n" + event_text(radio.snapshot());
         {
             std::lock_guard lock(streams_mutex);
@@ -548,9 +553,35 @@ struct HttpServer::Impl {
         }
     }
 
+    // A suspended stream does not see its client go: the socket is looked
+    // at here, and a closed one ends its stream, so that its place is free.
+    void end_abandoned_streams() {
+        std::vector<std::shared_ptr<Stream>> all;
+        {
+            std::lock_guard lock(streams_mutex);
+            all = streams;
+        }
+        for (const auto &stream : all) {
+            std::lock_guard lock(stream->mutex);
+            if (stream->finished || stream->closing || stream->fd < 0) {
+                continue;
+            }
+            char byte = 0;
+            const ssize_t n = ::recv(stream->fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+                stream->closing = true;
+                if (stream->suspended) {
+                    stream->suspended = false;
+                    MHD_resume_connection(stream->connection);
+                }
+            }
+        }
+    }
+
     void reap() {
         while (!stopping) {
             std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            end_abandoned_streams();
             const auto now = Clock::now();
             std::lock_guard lock(connections_mutex);
             for (auto &[connection, facts] : connections) {

@@ -232,7 +232,7 @@ bool Chip::cts_at(uint64_t ns) const {
 
 void Chip::frame(const uint8_t *out, uint8_t *in, std::size_t length, const FrameTime &time) {
     std::fill(in, in + length, uint8_t{0});
-    hang_when_due(time.first_byte_ns);
+    hang_when_due(clock_.now_ns());
     if (length == 0 || mute_) {
         return;
     }
