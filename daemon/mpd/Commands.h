@@ -6,7 +6,9 @@
 #include "Protocol.h"
 #include "daemon/Radio.h"
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -17,6 +19,9 @@ namespace tunelark::mpd {
 struct Context {
     Radio &radio;
     std::function<bool(std::string_view)> check_token;
+    // The service id of the station that played last, 0 before any: the
+    // radio forgets it in standby, and `play` should bring it back.
+    std::shared_ptr<const std::atomic<uint32_t>> last_station;
     bool authenticated = false;
 };
 

@@ -20,6 +20,8 @@ std::optional<Ack> resume(Context &context, const Snapshot &snapshot) {
         return std::nullopt;
     if (snapshot.station)
         return ack_from(context.radio.play(snapshot.station->service_id));
+    if (uint32_t last = context.last_station ? context.last_station->load() : 0)
+        return ack_from(context.radio.play(last));
     if (snapshot.stations.empty())
         return Ack{AckCode::NoExist, "The station list is empty"};
     return play_position(context, snapshot, 0);

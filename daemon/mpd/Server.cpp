@@ -77,7 +77,8 @@ struct Server::Wakers {
 Server::Server(Radio &radio, std::function<bool(std::string_view)> check_token,
                const std::string &listen, Limits limits)
     : radio_(radio), check_token_(std::move(check_token)), limits_(limits),
-      wakers_(std::make_shared<Wakers>()) {
+      wakers_(std::make_shared<Wakers>()),
+      last_station_(std::make_shared<std::atomic<uint32_t>>(0)) {
     auto [host, port] = split_address(listen);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -116,7 +117,11 @@ Server::Server(Radio &radio, std::function<bool(std::string_view)> check_token,
     stop_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     reap_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     std::weak_ptr<Wakers> weak = wakers_;
-    radio_.on_change([weak](const Snapshot &) {
+    if (auto snapshot = radio_.snapshot(); snapshot.station)
+        last_station_->store(snapshot.station->service_id);
+    radio_.on_change([weak, last = last_station_](const Snapshot &snapshot) {
+        if (snapshot.station)
+            last->store(snapshot.station->service_id);
         if (auto wakers = weak.lock()) {
             std::lock_guard lock(wakers->mutex);
             for (int fd : wakers->fds)
@@ -220,7 +225,7 @@ void Server::reap() {
 
 void Server::serve(Connection &connection) {
     using Clock = std::chrono::steady_clock;
-    Session session(radio_, check_token_);
+    Session session(radio_, check_token_, last_station_);
     if (!send_all(connection.fd, greeting))
         return;
     std::string input;

@@ -64,6 +64,7 @@ private:
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     std::shared_ptr<Wakers> wakers_;
+    std::shared_ptr<std::atomic<uint32_t>> last_station_;
     std::mutex mutex_; // guards connections_ and per_address_
     std::list<Connection> connections_;
     std::map<std::string, unsigned> per_address_;

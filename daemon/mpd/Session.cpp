@@ -30,8 +30,10 @@ constexpr std::array<std::pair<const char *, unsigned>, 14> subsystems{{
 
 } // namespace
 
-Session::Session(Radio &radio, std::function<bool(std::string_view)> check_token)
-    : context_{radio, std::move(check_token)}, reported_(marks_of(radio.snapshot())) {}
+Session::Session(Radio &radio, std::function<bool(std::string_view)> check_token,
+                 std::shared_ptr<const std::atomic<uint32_t>> last_station)
+    : context_{radio, std::move(check_token), std::move(last_station)},
+      reported_(marks_of(radio.snapshot())) {}
 
 Session::Marks Session::marks_of(const Snapshot &snapshot) {
     // What a player client redraws: the state, the station and its text.

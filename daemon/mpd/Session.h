@@ -23,7 +23,8 @@ class Session {
 public:
     enum class After { Reply, Idle, Close };
 
-    Session(Radio &radio, std::function<bool(std::string_view)> check_token);
+    Session(Radio &radio, std::function<bool(std::string_view)> check_token,
+            std::shared_ptr<const std::atomic<uint32_t>> last_station);
 
     // Runs one line (without its newline) and appends the answer to `out`.
     // Idle means the connection now waits for `idle_changes`.
