@@ -51,6 +51,16 @@ class Watcher:
             self.latest[message.topic] = message.payload.decode()
             self.log.append((time.monotonic(), message.topic, message.retain))
 
+    def config(self, component, object_id):
+        """The discovery config of one entity, whatever the radio's node id."""
+        with self.lock:
+            for topic, payload in self.latest.items():
+                parts = topic.split("/")
+                if (len(parts) == 5 and parts[:2] == ["homeassistant", component]
+                        and parts[3:] == [object_id, "config"] and payload):
+                    return json.loads(payload)
+        return None
+
     def get(self, topic):
         with self.lock:
             return self.latest.get(topic)
@@ -90,11 +100,9 @@ class MqttTest(unittest.TestCase):
     def test_discovery_is_valid_json_with_unique_ids_and_the_stations(self):
         stations = self.start_with_stations()
         w = self.watch(("homeassistant/#", PREFIX + "/#"))
-        wait_until(lambda: w.get("homeassistant/select/tunelark_testhost/station/config"), 10,
-                   "discovery")
-        wait_until(lambda: len(json.loads(w.get(
-            "homeassistant/select/tunelark_testhost/station/config"))["options"]) > 1, 10,
-            "the select's stations")
+        wait_until(lambda: w.config("select", "station"), 10, "discovery")
+        wait_until(lambda: len(w.config("select", "station")["options"]) > 1, 10,
+                   "the select's stations")
         configs = {t: json.loads(p) for t, p in w.latest.items()
                    if t.startswith("homeassistant/") and t.endswith("/config")}
         kinds = sorted(t.split("/")[1] for t in configs)
@@ -103,10 +111,10 @@ class MqttTest(unittest.TestCase):
         self.assertEqual(len(set(ids)), len(ids))
         devices = {json.dumps(c["device"], sort_keys=True) for c in configs.values()}
         self.assertEqual(len(devices), 1)
-        select = configs["homeassistant/select/tunelark_testhost/station/config"]
+        select = w.config("select", "station")
         self.assertEqual(select["options"], list(dict.fromkeys(
             s["label"] for s in stations if s["audio"])))
-        number = configs["homeassistant/number/tunelark_testhost/volume/config"]
+        number = w.config("number", "volume")
         self.assertEqual((number["min"], number["max"]), (0, 63))
         for config in configs.values():
             self.assertEqual(w.get(config["availability_topic"]), "online")
@@ -162,7 +170,7 @@ class MqttTest(unittest.TestCase):
         wait_until(lambda: again.get(PREFIX + "/station") == stations[0]["label"], 40,
                    "the station again")
         wait_until(lambda: again.get(PREFIX + "/availability") == "online", 5, "online again")
-        self.assertIsNotNone(again.get("homeassistant/number/tunelark_testhost/volume/config"))
+        wait_until(lambda: again.config("number", "volume"), 5, "discovery again")
         # Retained: a client that comes later still gets them.
         late = self.watch((PREFIX + "/volume",))
         wait_until(lambda: late.get(PREFIX + "/volume") is not None, 5, "the retained volume")
