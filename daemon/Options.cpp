@@ -20,7 +20,7 @@ const char USAGE[] =
     "  --mqtt HOST:PORT         publish to and take commands from an MQTT broker\n"
     "  --mqtt-user USER         the broker's user name\n"
     "  --mqtt-password-file F   a file holding the broker's password\n"
-    "  --mqtt-prefix PREFIX     the topics' prefix (default tunelark)\n"
+    "  --mqtt-prefix PREFIX     the topics' prefix (default tunelark/<hostname>)\n"
     "  --help                   this text\n"
     "  --version                the version\n";
 

@@ -26,7 +26,7 @@ struct Options {
     unsigned mqtt_port = 1883;
     std::optional<std::string> mqtt_user;
     std::optional<std::string> mqtt_password_file;
-    std::string mqtt_prefix = "tunelark";
+    std::string mqtt_prefix; // empty: tunelark/<hostname>
 };
 
 // "ADDR:PORT" or "[ADDR]:PORT" with a numeric address; nullopt when it is not.

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <thread>
 
 #include "ChipThread.h"
@@ -13,6 +14,8 @@
 #include "Options.h"
 #include "Pairing.h"
 #include "StateDir.h"
+#include "mpd/Server.h"
+#include "mqtt/Bridge.h"
 
 namespace {
 
@@ -94,6 +97,41 @@ int main(int argc, char **argv) {
         std::printf("Listening on %s%s%s:%u\n", address.ipv6 ? "[" : "", address.host.c_str(),
                     address.ipv6 ? "]" : "", address.port);
     }
+    std::unique_ptr<mpd::Server> mpd_server;
+    std::unique_ptr<mqtt::Bridge> mqtt_bridge;
+    try {
+        if (options->mpd) {
+            const ListenAddress &address = *options->mpd;
+            const std::string where = (address.ipv6 ? "[" + address.host + "]" : address.host) +
+                                      ":" + std::to_string(address.port);
+            const std::string pairing_token = *token;
+            mpd_server = std::make_unique<mpd::Server>(
+                chip,
+                [pairing_token](std::string_view given) {
+                    return equal_in_constant_time(given, pairing_token);
+                },
+                where);
+            std::printf("MPD clients on %s\n", where.c_str());
+        }
+        if (options->mqtt_host) {
+            mqtt::Options mqtt_options;
+            mqtt_options.host = *options->mqtt_host;
+            mqtt_options.port = static_cast<int>(options->mqtt_port);
+            mqtt_options.user = options->mqtt_user.value_or("");
+            if (options->mqtt_password_file)
+                mqtt_options.password = mqtt::read_password_file(*options->mqtt_password_file);
+            const std::string host = host_name();
+            mqtt_options.prefix =
+                options->mqtt_prefix.empty() ? "tunelark/" + host : options->mqtt_prefix;
+            mqtt_options.node_id = mqtt::node_id_from(host);
+            mqtt_options.device_name = "Tunelark on " + host;
+            mqtt_options.version = TUNELARK_VERSION;
+            mqtt_bridge = std::make_unique<mqtt::Bridge>(chip, mqtt_options);
+        }
+    } catch (const std::exception &failure) {
+        std::fprintf(stderr, "%s\n", failure.what());
+        _exit(1);
+    }
 
     int received = 0;
     sigwait(&signals, &received);
@@ -102,6 +140,8 @@ int main(int argc, char **argv) {
         // A chip sequence still running is left: the chip keeps playing.
         _exit(0);
     }).detach();
+    mqtt_bridge.reset();
+    mpd_server.reset();
     http.stop();
     chip.stop();
     return 0;
