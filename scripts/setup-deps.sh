@@ -13,7 +13,7 @@ packages=(
   libmicrohttpd-dev libqrencode-dev libmosquitto-dev
   util-linux
   dpkg-dev file man-db systemd lintian
-  libmosquitto-dev mosquitto mosquitto-clients mpc python3-mpd python3-paho-mqtt
+  mosquitto mosquitto-clients mpc python3-mpd python3-paho-mqtt
   chromium chromium-driver python3-selenium
 )
 # Extra packages a caller asks for (the cross builds add theirs).
