@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -364,12 +365,30 @@ void ChipThread::run() {
 }
 
 void ChipThread::idle_step() {
-    if (now_ms() >= paced_ms_ + DAB_DATA_POLL_MS) {
-        paced_ms_ = now_ms();
-        std::unique_lock lock(queue_mutex_);
-        queue_changed_.wait_for(lock, THROTTLE, [&] { return !queue_.empty() || stopping_; });
+    std::unique_lock lock(queue_mutex_);
+    const auto wake = [&] { return !queue_.empty() || stopping_; };
+    if (clock_follows_host_) {
+        // The board's clock is the host's: waiting on the queue until the next
+        // poll is due takes a command at once, where a sleeping slice would
+        // hold it up to a slice, and wakes ten times a second, not 200.
+        const uint64_t now = now_ms();
+        const uint64_t until =
+            radio_->playing != 0 && next_poll_ms_ > now ? next_poll_ms_ - now : DAB_DATA_POLL_MS;
+        queue_changed_.wait_for(
+            lock, std::chrono::milliseconds(std::clamp<uint64_t>(until, 1, DAB_DATA_POLL_MS)),
+            wake);
         return;
     }
+    if (now_ms() >= paced_ms_ + DAB_DATA_POLL_MS) {
+        const uint64_t before_us = Si468x_SPI_clock_us();
+        queue_changed_.wait_for(lock, THROTTLE, wake);
+        // A virtual clock stands still while the host waits; one that moved
+        // follows the host's.
+        clock_follows_host_ = Si468x_SPI_clock_us() != before_us;
+        paced_ms_ = now_ms();
+        return;
+    }
+    lock.unlock();
     bcm2835_delay(IDLE_SLICE_MS);
 }
 

@@ -99,6 +99,7 @@ private:
     uint64_t next_recovery_ms_ = 0;
     uint64_t sleep_deadline_ms_ = 0; // 0: no sleep timer
     uint64_t paced_ms_ = 0;
+    bool clock_follows_host_ = false;
 
     mutable std::mutex snapshot_mutex_;
     mutable std::condition_variable snapshot_changed_;
