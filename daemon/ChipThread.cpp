@@ -289,6 +289,10 @@ void ChipThread::run_command(Command &command) {
     switch (command.kind) {
     case Kind::Play:
         command.done.set_value(do_play(static_cast<uint32_t>(command.value)));
+        if (to_remember_) {
+            state_dir_.remember_station(*to_remember_);
+            to_remember_.reset();
+        }
         return;
     case Kind::SetVolume:
         command.done.set_value(do_volume(static_cast<int>(command.value)));
@@ -538,7 +542,9 @@ Result ChipThread::do_play(uint32_t service_id) {
     if (outcome == DAB_PLAY_PLAYING) {
         failed_polls_ = 0;
         next_poll_ms_ = now_ms() + DAB_DATA_POLL_MS;
-        state_dir_.remember_station({station.service_id, station.frequency_khz});
+        // Written once the caller has its answer (run_command): the fsync
+        // need not lengthen the switch.
+        to_remember_ = StateDir::LastStation{station.service_id, station.frequency_khz};
         publish([&](Snapshot &s) {
             s.state = RadioState::Playing;
             s.station = station;

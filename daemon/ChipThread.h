@@ -12,6 +12,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -89,6 +90,8 @@ private:
     uint32_t frequency_khz(uint8_t freq_index) const;
 
     StateDir state_dir_;
+    // The station a play started, to remember once its caller has the answer.
+    std::optional<StateDir::LastStation> to_remember_;
     std::unique_ptr<DAB_Radio> radio_;
     std::unique_ptr<DAB_ScanSteps> scan_;
     std::vector<uint32_t> frequencies_;

@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev googletest
   nlohmann-json3-dev libvterm-dev libbenchmark-dev
   libmicrohttpd-dev libqrencode-dev libmosquitto-dev
-  util-linux
+  util-linux wrk
   dpkg-dev file man-db systemd lintian
   mosquitto mosquitto-clients mpc python3-mpd python3-paho-mqtt
   chromium chromium-driver python3-selenium
