@@ -86,6 +86,14 @@ struct Si468x_EnsembleTime {
 // Service and component labels: 16 bytes as broadcast, not terminated.
 constexpr uint8_t SI468X_LABEL_LENGTH = 16;
 
+// The acquired ensemble's identity: its id and its label, 16 bytes in the
+// ensemble's character set (EBU Latin on the air), not terminated.
+struct Si468x_EnsembleInfo {
+    uint16_t ensemble_id;
+    uint8_t label[SI468X_LABEL_LENGTH];
+    uint16_t abbreviation_mask; // bit 15 the label's first character
+};
+
 constexpr uint16_t SI468X_SERVICE_DATA_SIZE = 2048;
 
 // One ensemble's service list as the chip sends it: header fields and the raw
@@ -252,6 +260,9 @@ int16_t Si468x_DAB_tune_freq(uint8_t index);
 int16_t Si468x_DAB_digrad_status(Si468x_DigradStatus *status);
 int16_t Si468x_DAB_get_event_status(Si468x_EventStatus *status);
 int16_t Si468x_get_ensembletime(Si468x_EnsembleTime *time);
+// DAB_GET_ENSEMBLE_INFO: the tuned ensemble's id and label; a chip that has
+// not acquired one refuses the command (status at location 38).
+int16_t Si468x_DAB_get_ensemble_info(Si468x_EnsembleInfo *info);
 void Si468x_print_digrad_status(const Si468x_DigradStatus *status);
 void Si468x_print_event_status(const Si468x_EventStatus *status);
 

@@ -30,6 +30,7 @@ constexpr uint8_t GET_DIGITAL_SERVICE_DATA = 0x84;
 constexpr uint8_t DAB_TUNE_FREQ = 0xB0;
 constexpr uint8_t DAB_DIGRAD_STATUS = 0xB2;
 constexpr uint8_t DAB_GET_EVENT_STATUS = 0xB3;
+constexpr uint8_t DAB_GET_ENSEMBLE_INFO = 0xB4;
 constexpr uint8_t DAB_SET_FREQ_LIST = 0xB8;
 constexpr uint8_t DAB_GET_FREQ_LIST = 0xB9;
 constexpr uint8_t DAB_GET_COMPONENT_INFO = 0xBB;
@@ -207,6 +208,12 @@ constexpr uint16_t TIME_DAY = 8;
 constexpr uint16_t TIME_HOUR = 9;
 constexpr uint16_t TIME_MINUTE = 10;
 constexpr uint16_t TIME_SECOND = 11;
+
+constexpr uint16_t DAB_GET_ENSEMBLE_INFO_LENGTH = 2;
+constexpr uint16_t DAB_GET_ENSEMBLE_INFO_REPLY_LENGTH = 25;
+constexpr uint16_t ENSEMBLE_ID = 5;     // 16 bits
+constexpr uint16_t ENSEMBLE_LABEL = 7;  // 16 bytes
+constexpr uint16_t ENSEMBLE_ABBREV = 23; // 16 bits: the characters of the short label
 
 // ---------------------------------------------------------------------------
 // Digital service list

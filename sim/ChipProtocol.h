@@ -68,6 +68,7 @@ constexpr uint8_t GET_DIGITAL_SERVICE_DATA = 0x84;
 constexpr uint8_t DAB_TUNE_FREQ = 0xB0;
 constexpr uint8_t DAB_DIGRAD_STATUS = 0xB2;
 constexpr uint8_t DAB_GET_EVENT_STATUS = 0xB3;
+constexpr uint8_t DAB_GET_ENSEMBLE_INFO = 0xB4;
 constexpr uint8_t DAB_SET_FREQ_LIST = 0xB8;
 constexpr uint8_t DAB_GET_FREQ_LIST = 0xB9;
 constexpr uint8_t DAB_GET_COMPONENT_INFO = 0xBB;
@@ -145,7 +146,7 @@ constexpr std::size_t SET_PROPERTY_LENGTH = 6;
 constexpr std::size_t GET_PROPERTY_LENGTH = 4;
 constexpr uint8_t GET_PROPERTY_COUNT = 1; // ARG1: properties read at once
 
-inline constexpr std::array<CommandShape, 11> receiver_commands{{
+inline constexpr std::array<CommandShape, 12> receiver_commands{{
     {GET_DIGITAL_SERVICE_LIST, 2, {0x00, 0, 0}},
     {START_DIGITAL_SERVICE, DIGITAL_SERVICE_LENGTH, {SERVICE_TYPE_DATA, 0x00, 0x00}},
     {STOP_DIGITAL_SERVICE, DIGITAL_SERVICE_LENGTH, {SERVICE_TYPE_DATA, 0x00, 0x00}},
@@ -157,6 +158,7 @@ inline constexpr std::array<CommandShape, 11> receiver_commands{{
     {DAB_GET_FREQ_LIST, 2, {0x00, 0, 0}},
     {DAB_GET_COMPONENT_INFO, DIGITAL_SERVICE_LENGTH, {0x00, 0x00, 0x00}},
     {DAB_GET_TIME, 2, {TIME_TYPE, 0, 0}},
+    {DAB_GET_ENSEMBLE_INFO, 2, {0x00, 0, 0}},
 }};
 
 constexpr const CommandShape *receiver_command(uint8_t opcode) {

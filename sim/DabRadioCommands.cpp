@@ -199,6 +199,20 @@ Outcome DabRadio::Impl::get_time(uint64_t now) const {
     return outcome;
 }
 
+// The acquired ensemble's id and label, and a short label of its first
+// eight characters (the mask names the characters it keeps).
+Outcome DabRadio::Impl::ensemble_info(uint64_t now) const {
+    if (!acquired(now)) {
+        return rejected();
+    }
+    const Ensemble *e = ensemble();
+    Outcome outcome;
+    put_le16(outcome.resp, e->id);
+    outcome.resp.insert(outcome.resp.end(), e->label.begin(), e->label.end());
+    put_le16(outcome.resp, 0xFF00);
+    return outcome;
+}
+
 // The service and component a 12-byte frame names, in the acquired ensemble.
 bool DabRadio::Impl::lookup(const uint8_t *command, std::size_t length, uint64_t now,
                             const Service **service, const Component **component) const {
@@ -312,6 +326,8 @@ Outcome DabRadio::Impl::execute(const uint8_t *command, std::size_t length) {
         return service_list(now);
     case DAB_GET_TIME:
         return get_time(now);
+    case DAB_GET_ENSEMBLE_INFO:
+        return ensemble_info(now);
     case START_DIGITAL_SERVICE:
         return start_service(command, length, now);
     case STOP_DIGITAL_SERVICE:

@@ -230,6 +230,7 @@ struct DabRadio::Impl {
     Outcome service_list(uint64_t now);
 
     Outcome get_time(uint64_t now) const;
+    Outcome ensemble_info(uint64_t now) const;
 
     // The service and component a 12-byte frame names, in the acquired ensemble.
     bool lookup(const uint8_t *command, std::size_t length, uint64_t now, const Service **service,

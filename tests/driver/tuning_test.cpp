@@ -433,5 +433,30 @@ TEST_F(TuningTest, FailedEnsembleTimeLeavesTheRecordAt35) {
     EXPECT_EQ(time.year, 0);
 }
 
+TEST_F(TuningTest, EnsembleInfoGivesTheIdAndTheLabelBytesAsBroadcast) {
+    Bytes resp(20, 0);
+    put_u16(resp, 0, 0xC1A5);
+    const char label[] = "Capital \xa5tream "; // a byte past ASCII is kept as it came
+    std::memcpy(resp.data() + 2, label, 16);
+    put_u16(resp, 18, 0xFF00);
+    sim::script_reply(0xB4, ok_reply(resp));
+    Si468x_EnsembleInfo info{};
+    ASSERT_EQ(Si468x_DAB_get_ensemble_info(&info), 0);
+    EXPECT_EQ(commands(), (std::vector<Bytes>{{0xB4, 0x00}}));
+    EXPECT_EQ(read_sizes().back(), 25u);
+    EXPECT_EQ(info.ensemble_id, 0xC1A5);
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(info.label), 16),
+              std::string(label, 16));
+    EXPECT_EQ(info.abbreviation_mask, 0xFF00);
+}
+
+TEST_F(TuningTest, EnsembleInfoRefusedBeforeAcquisitionFailsAt38) {
+    sim::script_reply(0xB4, reply(0xC0, 0xC0, Bytes(20, 0x41)));
+    Si468x_EnsembleInfo info{};
+    EXPECT_EQ(Si468x_DAB_get_ensemble_info(&info), -2);
+    EXPECT_EQ(Si468x_ErrorCode, 38);
+    EXPECT_EQ(info.label[0], 0);
+}
+
 } // namespace
 } // namespace driver_test

@@ -250,4 +250,21 @@ TEST_F(DabTuning, OpcodesOutsideTheReceiverAreNotItsOwnAndUnknownOnesAreRejected
     EXPECT_TRUE(radio.execute(nullptr, 0).err_cmd);
 }
 
+TEST_F(DabTuning, EnsembleInfoIsRefusedUntilAcquisitionThenGivesIdAndLabel) {
+    const auto &e = ensemble_at(radio.band(), 7);
+    EXPECT_TRUE(send({0xB4, 0x00}).err()) << "nothing tuned";
+    ASSERT_FALSE(tune(7).err());
+    wait(radio.timing().tune_ns + radio.timing().acquire_ns - 1);
+    EXPECT_TRUE(send({0xB4, 0x00}).err()) << "valid, not yet acquired";
+    wait(1);
+    const auto info = send({0xB4, 0x00});
+    ASSERT_FALSE(info.err());
+    EXPECT_EQ(info.le16_at(5), e.id);
+    for (std::size_t i = 0; i < 16; ++i) {
+        EXPECT_EQ(info.at(7 + i), e.label[i]) << "label byte " << i;
+    }
+    EXPECT_TRUE(send({0xB4, 0x01}).err()) << "a reserved argument bit";
+    EXPECT_TRUE(send({0xB4}).err());
+}
+
 } // namespace
