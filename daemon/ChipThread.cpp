@@ -32,8 +32,7 @@ struct Block {
     uint32_t khz;
     const char *name;
 };
-// Band III's blocks: the ensemble's name until the chip's ensemble label is
-// read.
+// Band III's blocks: the ensemble's name until the chip has given its label.
 constexpr Block BAND_III[] = {
     {174928, "5A"},  {176640, "5B"},  {178352, "5C"},  {180064, "5D"},  {181936, "6A"},
     {183648, "6B"},  {185360, "6C"},  {187072, "6D"},  {188928, "7A"},  {190640, "7B"},
@@ -184,10 +183,41 @@ Station ChipThread::station_at(uint8_t ensemble, uint8_t service) const {
         append_utf8(station.label, chars[i]);
     }
     station.frequency_khz = frequency_khz(entry->freq_index);
-    station.ensemble = ensemble_name(station.frequency_khz);
+    const auto label = ensemble_labels_.find(station.frequency_khz);
+    station.ensemble =
+        label != ensemble_labels_.end() ? label->second : ensemble_name(station.frequency_khz);
     station.component_id = component.comp_id;
     station.audio = record.pd_flag == SI468X_PD_AUDIO;
     return station;
+}
+
+bool ChipThread::read_ensemble_label(uint32_t khz, std::map<uint32_t, std::string> *labels) {
+    Si468x_EnsembleInfo info{};
+    if (khz == 0 || Si468x_DAB_get_ensemble_info(&info) != 0) {
+        return false;
+    }
+    // Ensemble labels come in the broadcast's default set, EBU Latin.
+    char32_t chars[DAB_LABEL_CHARS];
+    const uint8_t count =
+        DAB_decode_label(reinterpret_cast<const char *>(info.label), DAB_CHARSET_EBU_LATIN, chars);
+    std::string label;
+    for (uint8_t i = 0; i < count; ++i) {
+        append_utf8(label, chars[i]);
+    }
+    if (label.find_first_not_of(' ') == std::string::npos) {
+        return false; // a blank label names nothing; the channel says more
+    }
+    (*labels)[khz] = label;
+    return true;
+}
+
+void ChipThread::learn_ensemble_label(uint32_t khz, Station *station) {
+    if (ensemble_labels_.count(khz) != 0 || !read_ensemble_label(khz, &ensemble_labels_)) {
+        return;
+    }
+    station->ensemble = ensemble_labels_[khz];
+    state_dir_.remember_ensemble_labels(ensemble_labels_);
+    publish_stations();
 }
 
 void ChipThread::publish_stations() {
@@ -398,6 +428,7 @@ void ChipThread::idle_step() {
 
 void ChipThread::start_up() {
     publish([](Snapshot &s) { s.state = RadioState::Starting; });
+    ensemble_labels_ = state_dir_.ensemble_labels();
     if (DAB_radio_take_over(radio_.get())) {
         chip_up_ = true;
         uint8_t count = 0;
@@ -508,9 +539,10 @@ void ChipThread::after_takeover() {
     uint16_t k = 0;
     if (last && read && status.tune_freq == last->frequency_khz &&
         DAB_find_service(&radio_->stations, last->service_id, &ensemble, &service, &k)) {
-        const Station station = station_at(ensemble, service);
+        Station station = station_at(ensemble, service);
         radio_->playing = 1;
         radio_->last_tuned_index = radio_->stations.ensembles[ensemble].freq_index;
+        learn_ensemble_label(station.frequency_khz, &station);
         publish([&](Snapshot &s) {
             s.state = RadioState::Playing;
             s.station = station;
@@ -534,7 +566,7 @@ Result ChipThread::do_play(uint32_t service_id) {
     if (!chip_up_ && !bring_up()) {
         return refused(Outcome::NoReceiver, NO_RECEIVER);
     }
-    const Station station = station_at(ensemble, service);
+    Station station = station_at(ensemble, service);
     DAB_Play play{};
     // The text of the station before is no longer the one playing.
     radio_->text[0] = '\0';
@@ -545,6 +577,7 @@ Result ChipThread::do_play(uint32_t service_id) {
         // Written once the caller has its answer (run_command): the fsync
         // need not lengthen the switch.
         to_remember_ = StateDir::LastStation{station.service_id, station.frequency_khz};
+        learn_ensemble_label(station.frequency_khz, &station);
         publish([&](Snapshot &s) {
             s.state = RadioState::Playing;
             s.station = station;
@@ -627,6 +660,7 @@ void ChipThread::scan_step() {
             return;
         }
         std::memset(&found, 0, sizeof found);
+        scan_labels_.clear();
         if (DAB_scan_begin(scan_.get(), &found) != 0) {
             scanning_ = false;
             publish([](Snapshot &s) {
@@ -639,7 +673,13 @@ void ChipThread::scan_step() {
         publish([&](Snapshot &s) { s.scan->total = scan_->count; });
         return;
     }
+    const uint16_t ensembles_before = DAB_ensemble_count(&found);
+    const uint8_t index = scan_->next;
     const int16_t more = DAB_scan_step(scan_.get());
+    if (DAB_ensemble_count(&found) > ensembles_before && index < scan_->count) {
+        // Still tuned to the ensemble just stored: its label is one command.
+        read_ensemble_label(scan_->frequencies[index], &scan_labels_);
+    }
     const ScanProgress progress{scan_->next, scan_->count, DAB_ensemble_count(&found),
                                 DAB_service_count(&found)};
     if (more == 1) {
@@ -656,6 +696,10 @@ void ChipThread::scan_step() {
         notice = "The scan found no station; the list stays as it was.";
     } else {
         radio_->stations = found;
+        for (const auto &[khz, label] : scan_labels_) {
+            ensemble_labels_[khz] = label;
+        }
+        state_dir_.remember_ensemble_labels(ensemble_labels_);
         if (DAB_radio_save_list(radio_.get(), state_dir_.station_list().c_str()) != 0) {
             notice = "The stations are found, but the station list could not be saved.";
         }

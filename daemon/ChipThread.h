@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <map>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -87,6 +88,11 @@ private:
     void publish(const std::function<void(Snapshot &)> &change);
     void publish_stations();
     Station station_at(uint8_t ensemble, uint8_t service) const;
+    // Reads the tuned ensemble's label from the chip into *labels; true when
+    // it read one.
+    static bool read_ensemble_label(uint32_t khz, std::map<uint32_t, std::string> *labels);
+    // After a play or a takeover: an ensemble not named yet is named now.
+    void learn_ensemble_label(uint32_t khz, Station *station);
     uint32_t frequency_khz(uint8_t freq_index) const;
 
     StateDir state_dir_;
@@ -95,6 +101,8 @@ private:
     std::unique_ptr<DAB_Radio> radio_;
     std::unique_ptr<DAB_ScanSteps> scan_;
     std::vector<uint32_t> frequencies_;
+    std::map<uint32_t, std::string> ensemble_labels_; // by frequency, kHz
+    std::map<uint32_t, std::string> scan_labels_;     // those the running scan read
     bool scanning_ = false;
     bool chip_up_ = false;
     unsigned failed_polls_ = 0;

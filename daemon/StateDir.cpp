@@ -7,9 +7,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
 
 namespace tunelark {
 
@@ -105,6 +111,40 @@ void StateDir::remember_station(const LastStation &station) const {
 
 void StateDir::forget_station() const {
     ::unlink(last_station_file().c_str());
+}
+
+std::map<uint32_t, std::string> StateDir::ensemble_labels() const {
+    std::map<uint32_t, std::string> labels;
+    std::ifstream in(ensembles_file());
+    if (!in) {
+        return labels;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    // A damaged file costs only the names until the next scan or play.
+    const auto json = nlohmann::json::parse(text.str(), nullptr, false);
+    if (!json.is_object()) {
+        return labels;
+    }
+    for (const auto &[key, value] : json.items()) {
+        char *end = nullptr;
+        const unsigned long khz = std::strtoul(key.c_str(), &end, 10);
+        if (value.is_string() && end != key.c_str() && *end == '\0' && khz > 0 &&
+            khz <= UINT32_MAX) {
+            labels[static_cast<uint32_t>(khz)] = value.get<std::string>();
+        }
+    }
+    return labels;
+}
+
+bool StateDir::remember_ensemble_labels(const std::map<uint32_t, std::string> &labels) const {
+    nlohmann::json json = nlohmann::json::object();
+    for (const auto &[khz, label] : labels) {
+        json[std::to_string(khz)] = label;
+    }
+    return write_file_atomically(
+        ensembles_file(),
+        json.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", 0644);
 }
 
 bool equal_in_constant_time(std::string_view a, std::string_view b) {

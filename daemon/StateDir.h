@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,7 @@ public:
     std::string station_list() const { return path_ + "/stationlist.txt"; }
     std::string token_file() const { return path_ + "/remote-token"; }
     std::string last_station_file() const { return path_ + "/last-station"; }
+    std::string ensembles_file() const { return path_ + "/ensembles.json"; }
 
     // Creates the directory when it is missing (mode 0750). False with a
     // sentence in *error when it cannot be had.
@@ -33,6 +35,12 @@ public:
     // Written beside and renamed, so a crash never leaves half a line.
     void remember_station(const LastStation &station) const;
     void forget_station() const;
+
+    // The labels the ensembles broadcast, by frequency in kHz, as the chip
+    // read them at the last scan or play: the station list has no room for
+    // them. A missing or unreadable file gives none.
+    std::map<uint32_t, std::string> ensemble_labels() const;
+    bool remember_ensemble_labels(const std::map<uint32_t, std::string> &labels) const;
 
 private:
     std::string path_;

@@ -54,6 +54,14 @@ class ApiTest(unittest.TestCase):
             stations = service.request("GET", "/api/v1/stations")[1]["stations"]
             self.assertEqual(len(stations), seen[-1]["station_count"])
             self.assertTrue(os.path.exists(os.path.join(service.state, "stationlist.txt")))
+            # Each ensemble by the label it broadcasts, kept for the next start.
+            self.assertEqual({s["ensemble"] for s in stations},
+                             {"Lowland Coast", "Midland Regional", "Fen Valley",
+                              "Capital Stream", "Northern Belt", "Upland Relay"})
+            service.stop()
+            service.start()
+            again = service.request("GET", "/api/v1/stations")[1]["stations"]
+            self.assertEqual([s["ensemble"] for s in again], [s["ensemble"] for s in stations])
             events.close()
         finally:
             service.stop()
@@ -84,7 +92,14 @@ class ApiTest(unittest.TestCase):
             # The last service of that id in menu order is the one played.
             harbour = [s for s in stations if s["service_id"] == HARBOUR_FM][-1]
             self.assertEqual(body["station"]["frequency_khz"], harbour["frequency_khz"])
-            self.assertEqual(body["station"]["ensemble"], harbour["ensemble"])
+            # A list from the terminal radio names no ensemble: the channel
+            # does until the first play there reads the label off the chip.
+            self.assertTrue(harbour["ensemble"].startswith("Channel "), harbour)
+            self.assertEqual(body["station"]["ensemble"], "Capital Stream")
+            named = service.request("GET", "/api/v1/stations")[1]["stations"]
+            self.assertEqual({s["ensemble"] for s in named
+                              if s["frequency_khz"] == harbour["frequency_khz"]},
+                             {"Capital Stream"})
             texts = events.statuses(lambda s: s["text"] != "" and s["station"]
                                     and s["station"]["service_id"] == HARBOUR_FM)
             self.assertTrue(texts[-1]["text"])
