@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -151,9 +152,19 @@ struct HttpServer::Impl {
     std::mutex connections_mutex;
     std::map<MHD_Connection *, Connection> connections;
 
-    std::mutex workers_mutex;
-    std::condition_variable workers_done;
-    unsigned workers = 0;
+    // Commands wait for the chip thread on one worker that lives as long as
+    // the server: the chip runs them one after the other anyway, and a thread
+    // made per command cost a switch up to 3 ms on a busy machine.
+    struct Job {
+        MHD_Connection *connection;
+        Request *request;
+        std::function<Result()> run;
+    };
+    std::mutex jobs_mutex;
+    std::condition_variable jobs_changed;
+    std::deque<Job> jobs;
+    bool job_running = false;
+    std::thread worker;
 
     std::atomic<bool> stopping{false};
     std::thread broadcaster;
@@ -414,24 +425,41 @@ struct HttpServer::Impl {
         // suspended, so that MHD goes on serving everyone else.
         auto run = std::get<std::function<Result()>>(std::move(checked));
         set_exempt(connection, true);
-        {
-            std::lock_guard lock(workers_mutex);
-            ++workers;
-        }
         MHD_suspend_connection(connection);
-        std::thread([this, connection, request, run = std::move(run)] {
-            Reply reply = command_reply(run());
-            {
-                std::lock_guard lock(request->mutex);
-                request->reply = std::move(reply);
-            }
-            set_exempt(connection, false);
-            MHD_resume_connection(connection);
-            std::lock_guard lock(workers_mutex);
-            --workers;
-            workers_done.notify_all();
-        }).detach();
+        {
+            std::lock_guard lock(jobs_mutex);
+            jobs.push_back(Job{connection, request, std::move(run)});
+        }
+        jobs_changed.notify_all();
         return MHD_YES;
+    }
+
+    void work() {
+        std::unique_lock lock(jobs_mutex);
+        for (;;) {
+            jobs_changed.wait(lock, [&] { return !jobs.empty() || stopping; });
+            if (jobs.empty()) {
+                return;
+            }
+            Job job = std::move(jobs.front());
+            jobs.pop_front();
+            job_running = true;
+            lock.unlock();
+            // A command still queued when the server stops is answered, so
+            // that its connection is not left suspended.
+            Reply reply = stopping ? error_reply(MHD_HTTP_SERVICE_UNAVAILABLE,
+                                                 "The service is stopping.")
+                                   : command_reply(job.run());
+            {
+                std::lock_guard request_lock(job.request->mutex);
+                job.request->reply = std::move(reply);
+            }
+            set_exempt(job.connection, false);
+            MHD_resume_connection(job.connection);
+            lock.lock();
+            job_running = false;
+            jobs_changed.notify_all();
+        }
     }
 
     // ---- event streams --------------------------------------------------------
@@ -709,6 +737,7 @@ bool HttpServer::start(const std::vector<ListenAddress> &listen, std::string *er
         }
         impl_->daemons.push_back(daemon);
     }
+    impl_->worker = std::thread([this] { impl_->work(); });
     impl_->broadcaster = std::thread([this] { impl_->broadcast(); });
     impl_->reaper = std::thread([this] { impl_->reap(); });
     return true;
@@ -726,10 +755,20 @@ void HttpServer::stop() {
     }
     // Streams end, so that no connection stays suspended when MHD stops.
     impl_->push_to_streams("", true);
-    {
-        std::unique_lock lock(impl_->workers_mutex);
-        impl_->workers_done.wait_for(lock, std::chrono::milliseconds(300),
-                                     [&] { return impl_->workers == 0; });
+    if (impl_->worker.joinable()) {
+        std::unique_lock lock(impl_->jobs_mutex);
+        impl_->jobs_changed.notify_all();
+        const bool idle = impl_->jobs_changed.wait_for(
+            lock, std::chrono::milliseconds(300),
+            [&] { return impl_->jobs.empty() && !impl_->job_running; });
+        lock.unlock();
+        if (idle) {
+            impl_->worker.join();
+        } else {
+            // A chip sequence of seconds (a tune that fails) is not waited
+            // for: the process ends within its grace time anyway.
+            impl_->worker.detach();
+        }
     }
     for (MHD_Daemon *daemon : impl_->daemons) {
         MHD_stop_daemon(daemon);
