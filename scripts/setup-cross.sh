@@ -65,6 +65,5 @@ for arch in "${architectures[@]}"; do
     dpkg --add-architecture "$arch"
   fi
 done
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq >/dev/null
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+. "$(dirname "$0")/apt-install.sh"
+apt_install "${missing[@]}"

@@ -32,6 +32,5 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 echo "Installing: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq >/dev/null
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+. "$(dirname "$0")/apt-install.sh"
+apt_install "${missing[@]}"
