@@ -216,6 +216,16 @@ void ChipThread::learn_ensemble_label(uint32_t khz, Station *station) {
         return;
     }
     station->ensemble = ensemble_labels_[khz];
+    // Saved and shown in the list once the caller has its answer
+    // (save_learned_labels): the fsync need not lengthen a switch.
+    labels_learned_ = true;
+}
+
+void ChipThread::save_learned_labels() {
+    if (!labels_learned_) {
+        return;
+    }
+    labels_learned_ = false;
     state_dir_.remember_ensemble_labels(ensemble_labels_);
     publish_stations();
 }
@@ -323,6 +333,7 @@ void ChipThread::run_command(Command &command) {
             state_dir_.remember_station(*to_remember_);
             to_remember_.reset();
         }
+        save_learned_labels();
         return;
     case Kind::SetVolume:
         command.done.set_value(do_volume(static_cast<int>(command.value)));
@@ -543,6 +554,7 @@ void ChipThread::after_takeover() {
         radio_->playing = 1;
         radio_->last_tuned_index = radio_->stations.ensembles[ensemble].freq_index;
         learn_ensemble_label(station.frequency_khz, &station);
+        save_learned_labels();
         publish([&](Snapshot &s) {
             s.state = RadioState::Playing;
             s.station = station;

@@ -93,6 +93,7 @@ private:
     static bool read_ensemble_label(uint32_t khz, std::map<uint32_t, std::string> *labels);
     // After a play or a takeover: an ensemble not named yet is named now.
     void learn_ensemble_label(uint32_t khz, Station *station);
+    void save_learned_labels();
     uint32_t frequency_khz(uint8_t freq_index) const;
 
     StateDir state_dir_;
@@ -103,6 +104,7 @@ private:
     std::vector<uint32_t> frequencies_;
     std::map<uint32_t, std::string> ensemble_labels_; // by frequency, kHz
     std::map<uint32_t, std::string> scan_labels_;     // those the running scan read
+    bool labels_learned_ = false;                     // ensemble_labels_ not saved yet
     bool scanning_ = false;
     bool chip_up_ = false;
     unsigned failed_polls_ = 0;

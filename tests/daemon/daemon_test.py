@@ -96,6 +96,9 @@ class ApiTest(unittest.TestCase):
             # does until the first play there reads the label off the chip.
             self.assertTrue(harbour["ensemble"].startswith("Channel "), harbour)
             self.assertEqual(body["station"]["ensemble"], "Capital Stream")
+            # The list follows once the play has its answer.
+            service.wait_for(lambda s: s["stations_version"] > body["stations_version"],
+                             what="the list with the ensemble named")
             named = service.request("GET", "/api/v1/stations")[1]["stations"]
             self.assertEqual({s["ensemble"] for s in named
                               if s["frequency_khz"] == harbour["frequency_khz"]},
