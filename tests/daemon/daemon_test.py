@@ -97,12 +97,14 @@ class ApiTest(unittest.TestCase):
             self.assertTrue(harbour["ensemble"].startswith("Channel "), harbour)
             self.assertEqual(body["station"]["ensemble"], "Capital Stream")
             # The list follows once the play has its answer.
-            service.wait_for(lambda s: s["stations_version"] > body["stations_version"],
-                             what="the list with the ensemble named")
-            named = service.request("GET", "/api/v1/stations")[1]["stations"]
-            self.assertEqual({s["ensemble"] for s in named
-                              if s["frequency_khz"] == harbour["frequency_khz"]},
-                             {"Capital Stream"})
+            def named_there():
+                named = service.request("GET", "/api/v1/stations")[1]["stations"]
+                return {s["ensemble"] for s in named
+                        if s["frequency_khz"] == harbour["frequency_khz"]}
+            deadline = time.monotonic() + 10
+            while named_there() != {"Capital Stream"} and time.monotonic() < deadline:
+                time.sleep(0.05)
+            self.assertEqual(named_there(), {"Capital Stream"})
             texts = events.statuses(lambda s: s["text"] != "" and s["station"]
                                     and s["station"]["service_id"] == HARBOUR_FM)
             self.assertTrue(texts[-1]["text"])
