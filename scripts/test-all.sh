@@ -46,6 +46,12 @@ summary() {
 trap summary EXIT
 
 stage "Debian packages" "$top/scripts/setup-deps.sh"
+# The cross compilers and the Pi libraries download and unpack while the
+# native presets build: the network and the disk, not the cores.
+mkdir -p "$top/build"
+cross_setup_log="$top/build/setup-cross.log"
+"$top/scripts/setup-cross.sh" >"$cross_setup_log" 2>&1 &
+cross_setup=$!
 
 section "format"
 stage "format check" "$top/scripts/check-format.sh"
@@ -58,4 +64,9 @@ for preset in sim asan pi-standin; do
 done
 
 section "cross builds for the Pi"
+cross_setup_status=0
+wait "$cross_setup" || cross_setup_status=$?
+cat "$cross_setup_log"
+# On a failure ci-cross.sh runs the set-up again and reports it as its step.
+[ "$cross_setup_status" -eq 0 ] || echo "The cross set-up in the background failed ($cross_setup_status)."
 stage "cross builds, packages and the arm64 suite under qemu" "$top/scripts/ci-cross.sh"
