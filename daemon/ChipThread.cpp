@@ -395,7 +395,12 @@ void ChipThread::run() {
             continue;
         }
         if (radio_->playing != 0 && now >= next_poll_ms_) {
-            next_poll_ms_ = now + DAB_DATA_POLL_MS;
+            // On the poll's own cadence: a wake-up that comes late does not
+            // push every later poll back, so a text waits at most one period.
+            next_poll_ms_ += DAB_DATA_POLL_MS;
+            if (next_poll_ms_ <= now) {
+                next_poll_ms_ = now + DAB_DATA_POLL_MS;
+            }
             poll_playing();
         }
         check_sleep();

@@ -9,8 +9,8 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <map>
 #include <future>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>

@@ -447,9 +447,9 @@ struct HttpServer::Impl {
             lock.unlock();
             // A command still queued when the server stops is answered, so
             // that its connection is not left suspended.
-            Reply reply = stopping ? error_reply(MHD_HTTP_SERVICE_UNAVAILABLE,
-                                                 "The service is stopping.")
-                                   : command_reply(job.run());
+            Reply reply =
+                stopping ? error_reply(MHD_HTTP_SERVICE_UNAVAILABLE, "The service is stopping.")
+                         : command_reply(job.run());
             {
                 std::lock_guard request_lock(job.request->mutex);
                 job.request->reply = std::move(reply);
@@ -758,9 +758,9 @@ void HttpServer::stop() {
     if (impl_->worker.joinable()) {
         std::unique_lock lock(impl_->jobs_mutex);
         impl_->jobs_changed.notify_all();
-        const bool idle = impl_->jobs_changed.wait_for(
-            lock, std::chrono::milliseconds(300),
-            [&] { return impl_->jobs.empty() && !impl_->job_running; });
+        const bool idle = impl_->jobs_changed.wait_for(lock, std::chrono::milliseconds(300), [&] {
+            return impl_->jobs.empty() && !impl_->job_running;
+        });
         lock.unlock();
         if (idle) {
             impl_->worker.join();

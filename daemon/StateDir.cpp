@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -143,8 +143,8 @@ bool StateDir::remember_ensemble_labels(const std::map<uint32_t, std::string> &l
         json[std::to_string(khz)] = label;
     }
     return write_file_atomically(
-        ensembles_file(),
-        json.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", 0644);
+        ensembles_file(), json.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n",
+        0644);
 }
 
 bool equal_in_constant_time(std::string_view a, std::string_view b) {

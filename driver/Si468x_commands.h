@@ -211,8 +211,8 @@ constexpr uint16_t TIME_SECOND = 11;
 
 constexpr uint16_t DAB_GET_ENSEMBLE_INFO_LENGTH = 2;
 constexpr uint16_t DAB_GET_ENSEMBLE_INFO_REPLY_LENGTH = 25;
-constexpr uint16_t ENSEMBLE_ID = 5;     // 16 bits
-constexpr uint16_t ENSEMBLE_LABEL = 7;  // 16 bytes
+constexpr uint16_t ENSEMBLE_ID = 5;      // 16 bits
+constexpr uint16_t ENSEMBLE_LABEL = 7;   // 16 bytes
 constexpr uint16_t ENSEMBLE_ABBREV = 23; // 16 bits: the characters of the short label
 
 // ---------------------------------------------------------------------------

@@ -445,8 +445,7 @@ TEST_F(TuningTest, EnsembleInfoGivesTheIdAndTheLabelBytesAsBroadcast) {
     EXPECT_EQ(commands(), (std::vector<Bytes>{{0xB4, 0x00}}));
     EXPECT_EQ(read_sizes().back(), 25u);
     EXPECT_EQ(info.ensemble_id, 0xC1A5);
-    EXPECT_EQ(std::string(reinterpret_cast<const char *>(info.label), 16),
-              std::string(label, 16));
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(info.label), 16), std::string(label, 16));
     EXPECT_EQ(info.abbreviation_mask, 0xFF00);
 }
 
