@@ -82,7 +82,7 @@ readonly HOST_ONLY_LABELS='^(python|browser)$'
 
 if step "Build $SIM_PRESET" configure_and_build "$SIM_PRESET"; then
   step "Simulated board's tests under qemu: $SIM_PRESET" \
-    ctest --test-dir "$build_root/$SIM_PRESET" --output-on-failure -j2 "${sim_selection[@]}" \
+    ctest --test-dir "$build_root/$SIM_PRESET" --output-on-failure -j4 "${sim_selection[@]}" \
     -LE "$HOST_ONLY_LABELS" || true
 fi
 

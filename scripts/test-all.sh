@@ -8,10 +8,12 @@
 # the end-to-end scenes on both paths of the board link: label e2e on a
 # simulated Pi 4 through the bcm2835 library, label e2e-kernel on a simulated
 # Pi 5 through spidev and the GPIO character device, from the same build), and
-# the Pi build (real bcm2835 library) failing cleanly on a machine that is not a Pi,
-# and last the cross builds for the Pi: arm64 and armhf smoke tests under qemu,
-# their Debian packages and autostart unit checked, and the simulated board's
-# suite cross-built for arm64 and run under qemu (scripts/ci-cross.sh).
+# last the cross builds for the Pi (scripts/ci-cross.sh): the Pi build with the
+# real bcm2835 library for arm64 and armhf, whose smoke tests under qemu show
+# it failing cleanly on a machine that is not a Pi, their Debian packages and
+# autostart unit checked, and the simulated board's suite cross-built for
+# arm64 and run under qemu. (The native pi-standin preset runs the same smoke
+# tests as the cross builds; `ctest --preset pi-standin` runs them by hand.)
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$top"
@@ -56,7 +58,7 @@ cross_setup=$!
 section "format"
 stage "format check" "$top/scripts/check-format.sh"
 
-for preset in sim asan pi-standin; do
+for preset in sim asan; do
   section "preset $preset"
   stage "configure and build: $preset" \
     bash -c "cmake --preset '$preset' >/dev/null && cmake --build --preset '$preset' -j2"
