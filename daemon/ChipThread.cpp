@@ -72,6 +72,17 @@ void append_utf8(std::string &out, char32_t c) {
     }
 }
 
+// A 16-byte label field decoded to UTF-8, without its trailing blanks.
+std::string utf8_label(const char *field, uint8_t charset) {
+    char32_t chars[DAB_LABEL_CHARS];
+    const uint8_t count = DAB_decode_label(field, charset, chars);
+    std::string label;
+    for (uint8_t i = 0; i < count; ++i) {
+        append_utf8(label, chars[i]);
+    }
+    return label;
+}
+
 Result done() {
     return {};
 }
@@ -175,13 +186,9 @@ Station ChipThread::station_at(uint8_t ensemble, uint8_t service) const {
     Si468x_get_digital_service(entry, service, &record);
     Si468x_Component component{};
     Si468x_get_digital_service_component(&record, 0, &component);
-    char32_t chars[DAB_LABEL_CHARS];
-    const uint8_t count = DAB_decode_label(record.label, record.si_charset, chars);
     Station station;
     station.service_id = record.service_id;
-    for (uint8_t i = 0; i < count; ++i) {
-        append_utf8(station.label, chars[i]);
-    }
+    station.label = utf8_label(record.label, record.si_charset);
     station.frequency_khz = frequency_khz(entry->freq_index);
     const auto label = ensemble_labels_.find(station.frequency_khz);
     station.ensemble =
@@ -197,13 +204,8 @@ bool ChipThread::read_ensemble_label(uint32_t khz, std::map<uint32_t, std::strin
         return false;
     }
     // Ensemble labels come in the broadcast's default set, EBU Latin.
-    char32_t chars[DAB_LABEL_CHARS];
-    const uint8_t count =
-        DAB_decode_label(reinterpret_cast<const char *>(info.label), DAB_CHARSET_EBU_LATIN, chars);
-    std::string label;
-    for (uint8_t i = 0; i < count; ++i) {
-        append_utf8(label, chars[i]);
-    }
+    const std::string label =
+        utf8_label(reinterpret_cast<const char *>(info.label), DAB_CHARSET_EBU_LATIN);
     if (label.find_first_not_of(' ') == std::string::npos) {
         return false; // a blank label names nothing; the channel says more
     }
