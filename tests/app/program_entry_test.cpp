@@ -19,7 +19,7 @@ using namespace std::chrono_literals;
 
 constexpr uid_t nobody = 65534;
 
-const std::string usage_text =
+const std::string program_usage_text =
     "Useage either without arguments: sudo ./Tunelark,\n"
     "or with Service Identifier: sudo ./Tunelark -S [service identifier number].\n"
     "See the stationlist.txt file to find the service identifier number of a service\n";
@@ -31,7 +31,8 @@ void open_to_everyone(const RadioRun &run) {
     chmod(run.board.path().c_str(), 0777);
 }
 
-void expect_clean_exit(const ProgramResult &result) {
+// A clean end that wrote nothing to standard error.
+void expect_quiet_clean_exit(const ProgramResult &result) {
     EXPECT_FALSE(result.timed_out);
     EXPECT_TRUE(result.exited);
     EXPECT_EQ(result.exit_status, 0);
@@ -46,7 +47,7 @@ TEST(RootCheck, NonRootGetsOnlyTheStartLineAndTheNotice) {
     run.args = {"-S", "12a4"}; // would print the usage if it were read
     open_to_everyone(run);
     const ProgramResult result = run.run();
-    expect_clean_exit(result);
+    expect_quiet_clean_exit(result);
     EXPECT_EQ(result.out, start_line + "Must be called as root. Did you forget sudo?\n");
     // No station list was created and the board was never touched.
     EXPECT_FALSE(std::filesystem::exists(run.station_list_path()));
@@ -63,7 +64,7 @@ TEST(RootCheck, NonRootNeverOpensTheStationList) {
     ASSERT_EQ(mkfifo(run.station_list_path().c_str(), 0666), 0);
     run.limit = 10s;
     const ProgramResult result = run.run();
-    expect_clean_exit(result);
+    expect_quiet_clean_exit(result);
     EXPECT_EQ(result.out, start_line + "Must be called as root. Did you forget sudo?\n");
 }
 
@@ -85,9 +86,9 @@ TEST_P(BinaryCommandLine, UsageThenTheNormalStart) {
     run.faults = "absent";
     write_file(run.station_list_path(), station_list_text(two_ensemble_band(), 30));
     const ProgramResult result = run.run();
-    expect_clean_exit(result);
-    EXPECT_EQ(result.out,
-              start_line + (GetParam().usage ? usage_text : "") + "SPI bus enabled.\n" + not_found);
+    expect_quiet_clean_exit(result);
+    EXPECT_EQ(result.out, start_line + (GetParam().usage ? program_usage_text : "") +
+                              "SPI bus enabled.\n" + not_found);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -120,7 +121,7 @@ TEST_P(BinaryRequestedId, ReachesTheServiceLookup) {
     run.term = "xterm";
     write_file(run.station_list_path(), station_list_text(*run.band, 30));
     const ProgramResult result = run.run("x");
-    expect_clean_exit(result);
+    expect_quiet_clean_exit(result);
     const std::string unknown = "Volume: 30\nUnknown service identifier, stop.\n";
     if (GetParam().unknown) {
         EXPECT_EQ(
@@ -148,7 +149,7 @@ TEST(BinaryRequestedIdStart, AnyMarkerWordSelectsTheServiceAndLeavesItPlaying) {
     run.term = "xterm";
     write_file(run.station_list_path(), station_list_text(*run.band, 30));
     const ProgramResult result = run.run();
-    expect_clean_exit(result);
+    expect_quiet_clean_exit(result);
     EXPECT_EQ(count_of(result.out, "User quits."), 0u);
     EXPECT_NE(result.out.find("Playing: Alpha One"), std::string::npos);
     run.load_board();
@@ -177,7 +178,7 @@ TEST(FirstStartNotice, WaitsForEnterBeforeOpeningTheLink) {
 
     child.write_input("\n");
     const ProgramResult result = child.finish(30s);
-    expect_clean_exit(result);
+    expect_quiet_clean_exit(result);
     const auto notice_at = result.out.find(notice_request);
     ASSERT_NE(notice_at, std::string::npos);
     EXPECT_EQ(result.out.substr(notice_at + notice_request.size()),
@@ -185,12 +186,12 @@ TEST(FirstStartNotice, WaitsForEnterBeforeOpeningTheLink) {
     EXPECT_EQ(result.out.rfind(start_line + "Please note:\n", 0), 0u);
 }
 
-TEST(FirstStartNotice, EndOfInputWithoutNewlineGoesOnAtOnce) {
+TEST(FirstStartNotice, ProgramGoesOnAtOnceWhenInputEndsWithoutNewline) {
     RadioRun run;
     run.faults = "absent";
     const auto started = std::chrono::steady_clock::now();
     const ProgramResult result = run.run("no newline");
-    expect_clean_exit(result);
+    expect_quiet_clean_exit(result);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 20s);
     EXPECT_NE(result.out.find(notice_request + "SPI bus enabled.\n" + not_found),
               std::string::npos);
@@ -203,7 +204,7 @@ TEST(FirstStartNotice, NotShownAndNothingWaitsWhenTheStationListExists) {
     // Input open and silent: nothing may wait for it.
     RunningProgram child(run.options());
     const ProgramResult result = child.finish(30s);
-    expect_clean_exit(result);
+    expect_quiet_clean_exit(result);
     EXPECT_EQ(result.out, start_line + "SPI bus enabled.\n" + not_found);
 }
 
@@ -240,7 +241,7 @@ TEST(LinkFailure, MissingDeviceNodeEndsWithTheLinkMessageAndPowersDown) {
     run.faults = "no-spidev";
     write_file(run.station_list_path(), station_list_text(two_ensemble_band(), 30));
     const ProgramResult result = run.run();
-    expect_clean_exit(result);
+    expect_quiet_clean_exit(result);
     EXPECT_EQ(result.out, start_line + link_failure);
     run.load_board();
     EXPECT_FALSE(sim::peripherals_open());
@@ -253,7 +254,7 @@ TEST(LinkFailure, FailedPeripheralAccessLeavesTheResetLineAlone) {
     run.leave_chip_running();
     write_file(run.station_list_path(), station_list_text(two_ensemble_band(), 30));
     const ProgramResult result = run.run();
-    expect_clean_exit(result);
+    expect_quiet_clean_exit(result);
     EXPECT_EQ(result.out, start_line + link_failure);
     // The chip an earlier run left playing is not reset by the power-down.
     run.load_board();
@@ -283,7 +284,7 @@ TEST(LinkFailure, KernelPathFailuresEndWithTheSameMessageAndLeaveTheChipAlone) {
         run.leave_chip_running();
         write_file(run.station_list_path(), station_list_text(two_ensemble_band(), 30));
         const ProgramResult result = run.run();
-        expect_clean_exit(result);
+        expect_quiet_clean_exit(result);
         EXPECT_EQ(result.out, start_line + link_failure) << c.pi << " " << c.faults;
         run.load_board();
         EXPECT_EQ(sim::chip_state(), sim::ChipState::Running) << c.pi << " " << c.faults;

@@ -16,6 +16,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using station_test::names_in;
 
 std::unique_ptr<DAB_ScanResults> two_ensembles() {
     auto results = station_test::make_results();
@@ -268,14 +269,6 @@ TEST(StationListVolume, VolumeLineThatCannotBeReadLeavesTheVolume) {
 }
 
 // ---- keeping a damaged list ------------------------------------------------------------
-
-std::set<std::string> names_in(const fs::path &directory) {
-    std::set<std::string> names;
-    for (const auto &entry : fs::directory_iterator(directory)) {
-        names.insert(entry.path().filename().string());
-    }
-    return names;
-}
 
 TEST_F(StationListCheck, DamagedListIsKeptByteForByteAndNeverOverAnEarlierCopy) {
     const std::string first = "Automatically generated\nVolume: 9\n\xff\x00 bytes\n";

@@ -341,14 +341,6 @@ TEST_F(FullFileSystem, SaveThatDoesNotFitLeavesTheOldListAndNoTemporaryFile) {
     EXPECT_EQ(entries, 2u) << "the list and the filler only";
 }
 
-std::set<std::string> names_in(const station_test::ScratchDir &dir) {
-    std::set<std::string> names;
-    for (const auto &entry : fs::directory_iterator(dir.path())) {
-        names.insert(entry.path().filename().string());
-    }
-    return names;
-}
-
 // ---- temporary files of killed saves ---------------------------------------------------
 
 TEST(KilledSaves, OnlyTheirTemporaryFilesAreClearedAway) {
@@ -395,7 +387,7 @@ TEST(KilledSaves, OnlyTheirTemporaryFilesAreClearedAway) {
         EXPECT_TRUE(fs::exists(others));
     }
     close(held_fd);
-    EXPECT_EQ(names_in(dir),
+    EXPECT_EQ(station_test::names_in(dir.path()),
               (std::set<std::string>{"stationlist.txt", held.filename(), users.filename(),
                                      link.filename(), others.filename(), near.filename()}));
     EXPECT_NE(station_test::read_file(path).find("Volume: 5\n"), std::string::npos);

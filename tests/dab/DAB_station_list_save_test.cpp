@@ -22,6 +22,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using station_test::names_in;
 
 std::unique_ptr<DAB_ScanResults> database_with(unsigned num_ensembles, uint32_t first_id) {
     auto results = station_test::make_results();
@@ -43,14 +44,6 @@ std::unique_ptr<DAB_ScanResults> database_with(unsigned num_ensembles, uint32_t 
     }
     results->num_ensembles = static_cast<uint8_t>(num_ensembles);
     return results;
-}
-
-std::set<std::string> names_in(const fs::path &directory) {
-    std::set<std::string> names;
-    for (const auto &entry : fs::directory_iterator(directory)) {
-        names.insert(entry.path().filename().string());
-    }
-    return names;
 }
 
 // Runs one save in a child process whose files may not grow beyond `limit`

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -189,6 +190,15 @@ private:
     uint64_t command_base_[256] = {};
     double start_ms_ = 0;
 };
+
+// The names of the entries of a directory.
+inline std::set<std::string> names_in(const std::filesystem::path &directory) {
+    std::set<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(directory)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
 
 // The raw service records the simulated chip sends for an ensemble.
 inline bool holds_records(const DAB_Ensemble &entry, const sim::Ensemble &ensemble) {

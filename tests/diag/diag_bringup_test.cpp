@@ -11,6 +11,8 @@
 namespace {
 
 using diagtest::count_commands;
+using diagtest::image_path;
+using diagtest::occurrences;
 using diagtest::printed_value;
 using diagtest::RunResult;
 using diagtest::SimBoardDir;
@@ -30,18 +32,6 @@ constexpr uint8_t SET_PROPERTY = 0x13;
 constexpr std::size_t chunks_of_both_images = 2 + 122;
 // Eight reception and two audio-output properties.
 constexpr std::size_t receiver_properties = 10;
-
-std::size_t occurrences(const std::string &text, const std::string &part) {
-    std::size_t count = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
-std::string image_path(const char *name) {
-    return std::string(TUNELARK_FIRMWARE_IMAGE_DIR) + "/" + name;
-}
 
 const sim::standin::StandinImage &standin(const char *file_name) {
     for (const auto &image : sim::standin::images) {

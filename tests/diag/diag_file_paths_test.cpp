@@ -21,11 +21,12 @@
 
 namespace {
 
+using diagtest::image_path;
 using diagtest::RunResult;
 using diagtest::SimBoardDir;
 using testing::HasSubstr;
 
-constexpr uint8_t log_index = 1;
+constexpr uint8_t paths_log_index = 1;
 constexpr uint32_t service_id = 0xC7A1;
 constexpr uint16_t component_id = 5;
 
@@ -33,7 +34,7 @@ sim::Band path_band() {
     sim::Band band;
     band.frequencies = sim::band_iii_frequencies();
     sim::Ensemble ensemble;
-    ensemble.frequency_khz = band.frequencies[log_index];
+    ensemble.frequency_khz = band.frequencies[paths_log_index];
     ensemble.id = 0x1D1B;
     ensemble.label = sim::make_label("Path Mux");
     sim::Service service;
@@ -51,10 +52,6 @@ sim::Band path_band() {
     return band;
 }
 
-std::string image_path(const char *name) {
-    return std::string(TUNELARK_FIRMWARE_IMAGE_DIR) + "/" + name;
-}
-
 // A run that must end within 15 s: a program that waits on an open is killed
 // and shows as timed out.
 RunResult run_bounded(const SimBoardDir &board, const std::vector<std::string> &args,
@@ -69,7 +66,7 @@ RunResult run_bounded(const SimBoardDir &board, const std::vector<std::string> &
 
 std::vector<std::string> log_args(const std::string &file) {
     return {"log",
-            std::to_string(log_index),
+            std::to_string(paths_log_index),
             std::to_string(service_id),
             std::to_string(component_id),
             "1",

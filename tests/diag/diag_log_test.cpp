@@ -12,6 +12,7 @@
 namespace {
 
 using diagtest::band_env;
+using diagtest::occurrences;
 using diagtest::read_file;
 using diagtest::SimBoardDir;
 using diagtest::TraceFrame;
@@ -80,14 +81,6 @@ sim::Band log_band() {
 
     band.ensembles.push_back(ensemble);
     return band;
-}
-
-std::size_t occurrences(const std::string &text, const std::string &part) {
-    std::size_t count = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
 }
 
 std::string hex_of(const std::string &text) {

@@ -17,10 +17,6 @@ namespace {
 
 constexpr const char *kUtf8 = "C.UTF-8";
 
-constexpr int markColumn(int col) {
-    return kMenuLeft + 1 + col * 20;
-}
-
 // The name shown for entry k of the first menu page, trailing blanks dropped.
 std::string nameAt(const Terminal &term, int k) {
     const int r = kMenuTop + 1 + k / 3;

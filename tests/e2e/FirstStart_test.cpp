@@ -18,12 +18,6 @@ protected:
     const std::vector<Entry> entries = expectedEntries(sim::default_band());
 };
 
-// Screen column of the mark cell of menu column `col` (three columns of 16
-// character names, each behind a three-character mark, one blank apart).
-constexpr int markColumn(int col) {
-    return kMenuLeft + 1 + col * 20;
-}
-
 TEST_F(FirstStart, NoticeWaitsForEnterThenBringUpAndScanRunOnTheConsole) {
     ASSERT_EQ(entries.size(), 40u) << "the built-in band should hold 40 receivable services";
     auto term = bench.start();

@@ -10,8 +10,11 @@
 #include "Si468x_SPI.h"
 #include "Si468x_SPI_paths.h"
 #include "SimBoard.h"
+#include "sim_calls.h"
 
 namespace {
+
+using tunelark::test::any_call_starts_with;
 
 struct CompatibleCase {
     const char *board;
@@ -57,15 +60,6 @@ TEST(BoardChoice, CompatibleStringsChooseThePath) {
     for (const auto &c : cases) {
         EXPECT_EQ(Si468x_SPI_path_for(c.compatible.data(), c.compatible.size()), c.path) << c.board;
     }
-}
-
-bool any_call_starts_with(const std::string &prefix) {
-    for (const auto &call : sim::calls()) {
-        if (call.rfind(prefix, 0) == 0) {
-            return true;
-        }
-    }
-    return false;
 }
 
 class BoardOpen : public ::testing::Test {

@@ -19,7 +19,7 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-const Calls claim_calls = {
+const Calls kernel_claim_calls = {
     "ioctl(spidev0.0,SPI_IOC_WR_MODE,0)",
     "ioctl(spidev0.0,SPI_IOC_WR_LSB_FIRST,0)",
     "ioctl(spidev0.0,SPI_IOC_WR_BITS_PER_WORD,8)",
@@ -67,7 +67,7 @@ TEST_F(KernelLink, OpenClaimsSpidevAndTheNamedResetLineWithoutChangingIt) {
         "close(gpiochip4)",
     };
     Calls all = expected;
-    all.insert(all.end(), claim_calls.begin(), claim_calls.end());
+    all.insert(all.end(), kernel_claim_calls.begin(), kernel_claim_calls.end());
     EXPECT_EQ(sim::calls(), all);
 
     const sim::SpidevSettings spi = sim::spidev_settings();
@@ -148,7 +148,7 @@ TEST_F(KernelLink, ReleaseClosesSpidevAndAClaimAppliesTheSettingsAgain) {
         sim::clear_calls();
         ASSERT_EQ(Si468x_SPI_enable(), 0);
         Calls expected = {"open(spidev0.0)"};
-        expected.insert(expected.end(), claim_calls.begin(), claim_calls.end());
+        expected.insert(expected.end(), kernel_claim_calls.begin(), kernel_claim_calls.end());
         EXPECT_EQ(sim::calls(), expected);
     }
 }

@@ -9,8 +9,11 @@
 
 #include "Si468x_SPI.h"
 #include "SimBoard.h"
+#include "sim_calls.h"
 
 namespace {
+
+using tunelark::test::any_call_starts_with;
 
 using Calls = std::vector<std::string>;
 
@@ -25,15 +28,6 @@ Calls setup_calls() {
                    "bcm2835_gpio_set_pud(7,2)"};
     calls.insert(calls.end(), claim_calls.begin(), claim_calls.end());
     return calls;
-}
-
-bool any_call_starts_with(const std::string &prefix) {
-    for (const auto &call : sim::calls()) {
-        if (call.rfind(prefix, 0) == 0) {
-            return true;
-        }
-    }
-    return false;
 }
 
 class Link : public ::testing::Test {

@@ -17,10 +17,6 @@ using namespace dabtest;
 
 namespace {
 
-// Harbour FM on the default band's index 0, an audio service.
-constexpr uint32_t harbour = 0xD210;
-constexpr uint32_t harbour_audio = 0x0004;
-
 std::vector<uint8_t> freq_list(std::size_t count, uint32_t first = 174928, uint8_t count_byte = 0) {
     std::vector<uint8_t> command{0xB8, count_byte != 0 ? count_byte : static_cast<uint8_t>(count),
                                  0, 0};

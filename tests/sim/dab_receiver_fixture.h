@@ -22,6 +22,10 @@ namespace dabtest {
 constexpr uint64_t ms = 1'000'000;
 constexpr uint64_t s = 1'000'000'000;
 
+// Harbour FM on the default band's index 0, an audio service.
+constexpr uint32_t harbour = 0xD210;
+constexpr uint32_t harbour_audio = 0x0004;
+
 inline uint16_t le16(const std::vector<uint8_t> &bytes, std::size_t at) {
     return static_cast<uint16_t>(bytes.at(at) | bytes.at(at + 1) << 8);
 }

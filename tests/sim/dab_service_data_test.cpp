@@ -8,9 +8,6 @@ using namespace dabtest;
 
 namespace {
 
-// Harbour FM on the default band's index 0: three texts and a three-part slideshow.
-constexpr uint32_t harbour = 0xD210;
-constexpr uint32_t harbour_audio = 0x0004;
 constexpr uint32_t tide_tables = 0xE1D0A215; // data service on index 0
 constexpr uint32_t tide_pages = 0xC215;
 

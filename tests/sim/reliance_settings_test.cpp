@@ -12,9 +12,6 @@ using namespace dabtest;
 
 namespace {
 
-// Harbour FM on the default band's index 0: texts, no data service.
-constexpr uint32_t harbour = 0xD210;
-constexpr uint32_t harbour_audio = 0x0004;
 constexpr uint8_t STCINT = 0x01;
 
 class RelianceSetting : public Receiver {

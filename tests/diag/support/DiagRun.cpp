@@ -102,6 +102,18 @@ std::size_t count_commands(const std::vector<TraceFrame> &frames, uint8_t opcode
     return count;
 }
 
+std::size_t occurrences(const std::string &text, const std::string &part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+std::string image_path(const char *name) {
+    return std::string(TUNELARK_FIRMWARE_IMAGE_DIR) + "/" + name;
+}
+
 std::vector<std::string> lines_of(const std::string &text) {
     std::vector<std::string> lines;
     std::istringstream in(text);

@@ -78,6 +78,11 @@ std::size_t count_commands(const std::vector<TraceFrame> &frames, uint8_t opcode
 using tunelark::test::read_file;
 using tunelark::test::write_file;
 
+// How often `part` occurs in `text`, overlaps counted.
+std::size_t occurrences(const std::string &text, const std::string &part);
+// A firmware image of the build's image directory.
+std::string image_path(const char *name);
+
 // The lines of a text; the last one without its line end.
 std::vector<std::string> lines_of(const std::string &text);
 // The value printed after a label of the driver's printouts: the line that

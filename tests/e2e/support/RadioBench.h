@@ -102,6 +102,12 @@ inline constexpr int kMenuRows = 14;    // window height with the border
 inline constexpr int kMenuCols = 70;    // window width with the border
 inline constexpr int kVisibleRows = 12; // menu rows inside the border
 
+// Screen column of the mark cell of menu column `col` (three columns of 16
+// character names, each behind a three-character mark, one blank apart).
+constexpr int markColumn(int col) {
+    return kMenuLeft + 1 + col * 20;
+}
+
 inline constexpr const char *kTitle = "Velmora DAB Radio v0.16.5";
 inline constexpr const char *kHelpScroll =
     "Use PageUp and PageDown to scroll, q/w to decrease/increase volume";
