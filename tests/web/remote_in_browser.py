@@ -12,6 +12,7 @@ again, with no reload. A screenshot of every step goes under --screens.
 """
 
 import argparse
+import concurrent.futures
 import os
 import re
 import signal
@@ -266,6 +267,37 @@ class Steps:
         return faults
 
 
+def run_at(size, daemon, screens):
+    """Every step at one size: whether they passed, and what to print."""
+    lines = []
+    passed = True
+    with tempfile.TemporaryDirectory(prefix="tunelark-web-") as scratch:
+        service = Service_(daemon, scratch, free_port())
+        driver = None
+        steps = None
+        try:
+            service.start()
+            driver = browser(*size)
+            steps = Steps(driver, service, screens, size)
+            for step in (steps.pair, steps.scan_from_empty_list, steps.see_stations, steps.play, steps.volume,
+                         steps.standby, steps.reconnect):
+                step()
+            faults = steps.console_faults()
+            assert not faults, f"the browser's console: {faults}"
+            lines.append(f"{size[0]}x{size[1]}: every step passed")
+        except AssertionError as error:
+            passed = False
+            lines.append(f"FAILED at {size[0]}x{size[1]}: {error}")
+            lines.append(open(os.path.join(scratch, "service.log"), errors="replace").read()[-3000:])
+        finally:
+            if steps:
+                lines.extend(f"screenshot: {path}" for path in steps.shots)
+            if driver:
+                driver.quit()
+            service.stop(check=False)
+    return passed, lines
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--daemon", required=True)
@@ -276,33 +308,13 @@ def main():
     for old in os.listdir(args.screens):
         if old.endswith(".png"):
             os.remove(os.path.join(args.screens, old))
-    failed = False
-    for size in SIZES:
-        with tempfile.TemporaryDirectory(prefix="tunelark-web-") as scratch:
-            service = Service_(args.daemon, scratch, free_port())
-            driver = None
-            steps = None
-            try:
-                service.start()
-                driver = browser(*size)
-                steps = Steps(driver, service, args.screens, size)
-                for step in (steps.pair, steps.scan_from_empty_list, steps.see_stations, steps.play, steps.volume,
-                             steps.standby, steps.reconnect):
-                    step()
-                faults = steps.console_faults()
-                assert not faults, f"the browser's console: {faults}"
-                print(f"{size[0]}x{size[1]}: every step passed")
-            except AssertionError as error:
-                failed = True
-                print(f"FAILED {error}")
-                print(open(os.path.join(scratch, "service.log"), errors="replace").read()[-3000:])
-            finally:
-                if steps:
-                    for path in steps.shots:
-                        print(f"screenshot: {path}")
-                if driver:
-                    driver.quit()
-                service.stop(check=False)
+    # The sizes run side by side, each with its own service and browser: most
+    # of a run is waiting on the real clock (the scan above all).
+    with concurrent.futures.ThreadPoolExecutor(len(SIZES)) as pool:
+        results = list(pool.map(lambda size: run_at(size, args.daemon, args.screens), SIZES))
+    for _, lines in results:
+        print("\n".join(lines))
+    failed = not all(passed for passed, _ in results)
     return 1 if failed else 0
 
 
