@@ -316,6 +316,11 @@ bool ChipThread::next_command(std::shared_ptr<Command> *command) {
     return true;
 }
 
+bool ChipThread::command_waiting() {
+    std::lock_guard lock(queue_mutex_);
+    return !queue_.empty();
+}
+
 void ChipThread::run_command(Command &command) {
     const RadioState state = snapshot().state;
     if (state == RadioState::NoReceiver && command.kind != Kind::RestartReceiver &&
@@ -360,9 +365,6 @@ void ChipThread::run_command(Command &command) {
     }
     case Kind::RestartReceiver:
         if (bring_up()) {
-            if (snapshot().stations.empty()) {
-                load_list();
-            }
             command.done.set_value(done());
         } else {
             command.done.set_value(refused(Outcome::NoReceiver, NO_RECEIVER));
@@ -391,9 +393,7 @@ void ChipThread::run() {
         }
         const uint64_t now = now_ms();
         if (snapshot().state == RadioState::NoReceiver && now >= next_recovery_ms_) {
-            if (bring_up() && snapshot().stations.empty()) {
-                load_list();
-            }
+            bring_up();
             continue;
         }
         if (radio_->playing != 0 && now >= next_poll_ms_) {
@@ -453,16 +453,12 @@ void ChipThread::start_up() {
         frequencies_.assign(SI468X_MAX_FREQ_LIST, 0);
         Si468x_DAB_get_freq_list(frequencies_.data(), SI468X_MAX_FREQ_LIST, &count);
         frequencies_.resize(count);
-        load_list();
+        const std::string notice = load_list();
+        publish([&](Snapshot &s) { s.notice = notice; });
         after_takeover();
         return;
     }
-    if (bring_up()) {
-        load_list();
-        if (DAB_service_count(&radio_->stations) != 0) {
-            DAB_set_properties_volume(radio_->volume);
-        }
-    }
+    bring_up();
 }
 
 bool ChipThread::bring_up(RadioState during) {
@@ -490,13 +486,22 @@ bool ChipThread::bring_up(RadioState during) {
     frequencies_.assign(SI468X_MAX_FREQ_LIST, 0);
     Si468x_DAB_get_freq_list(frequencies_.data(), SI468X_MAX_FREQ_LIST, &count);
     frequencies_.resize(count);
-    DAB_set_properties_volume(radio_->volume);
     if (during == RadioState::Starting) {
+        // A receiver that comes up with no list loaded (the start, a
+        // recovery) loads it before it says it is up: no client sees it
+        // stopped with no stations while a list is there.
+        std::string notice;
+        if (snapshot().stations.empty()) {
+            notice = load_list();
+        }
+        DAB_set_properties_volume(radio_->volume);
         publish([&](Snapshot &s) {
             s.state = RadioState::Stopped;
-            s.notice.clear();
+            s.notice = notice;
         });
+        return true;
     }
+    DAB_set_properties_volume(radio_->volume);
     return true;
 }
 
@@ -513,7 +518,7 @@ void ChipThread::lose_receiver() {
     });
 }
 
-void ChipThread::load_list() {
+std::string ChipThread::load_list() {
     DAB_ListLoadFacts facts{};
     const uint8_t chip_volume = radio_->volume;
     const DAB_ListLoad outcome =
@@ -543,7 +548,7 @@ void ChipThread::load_list() {
         break;
     }
     publish_stations();
-    publish([&](Snapshot &s) { s.notice = notice; });
+    return notice;
 }
 
 void ChipThread::after_takeover() {
@@ -779,7 +784,10 @@ void ChipThread::poll_playing() {
             s.now_playing = now;
         });
     }
-    if (!DAB_radio_read_reception(radio_.get(), static_cast<uint32_t>(now_ms()))) {
+    // The reception read is one more chip command: one that came meanwhile
+    // goes first, and the read follows on a later poll.
+    if (command_waiting() ||
+        !DAB_radio_read_reception(radio_.get(), static_cast<uint32_t>(now_ms()))) {
         return;
     }
     if (radio_->reception_valid == 0) {

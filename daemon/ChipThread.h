@@ -69,11 +69,14 @@ private:
     void run_command(Command &command);
     void idle_step();
     bool next_command(std::shared_ptr<Command> *command);
+    bool command_waiting();
 
     // Chip sequences; each publishes what it changed.
     void start_up();
     bool bring_up(RadioState during = RadioState::Starting);
-    void load_list();
+    // Loads the station list and publishes its stations; gives the notice
+    // a list that is missing or damaged calls for.
+    std::string load_list();
     void after_takeover();
     Result do_play(uint32_t service_id);
     Result do_volume(int volume);
