@@ -63,6 +63,12 @@ for preset in sim asan; do
   stage "configure and build: $preset" \
     bash -c "cmake --preset '$preset' >/dev/null && cmake --build --preset '$preset' -j2"
   stage "tests: $preset" ctest --preset "$preset"
+  # The web remote's screenshots, one per step at each size.
+  screens="$top/build/$preset/tests/web-screens"
+  if compgen -G "$screens/*.png" >/dev/null; then
+    echo "The web remote in the browser, step by step:"
+    printf '  %s\n' "$screens"/*.png
+  fi
 done
 
 section "cross builds for the Pi"
