@@ -228,7 +228,11 @@ def main():
         switches = {"other ensemble": [], "same ensemble": []}
         plan = [(other, "other ensemble"), (same, "same ensemble"), (first, "other ensemble")] * 3
         for station, kind in plan:
-            time.sleep(0.3)
+            # Not a multiple of the text timing: a switch sent 300 ms after
+            # the last one's answer came just as the new station's first
+            # packet was being read (a 10 ms chip command it had to wait for),
+            # every time. A command meets a packet read by chance only.
+            time.sleep(0.45)
             t0 = time.monotonic_ns() / 1000.0
             status, _ = service.post("play", {"service_id": station["service_id"]})
             t1 = time.monotonic_ns() / 1000.0
