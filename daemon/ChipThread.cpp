@@ -486,22 +486,21 @@ bool ChipThread::bring_up(RadioState during) {
     frequencies_.assign(SI468X_MAX_FREQ_LIST, 0);
     Si468x_DAB_get_freq_list(frequencies_.data(), SI468X_MAX_FREQ_LIST, &count);
     frequencies_.resize(count);
-    if (during == RadioState::Starting) {
-        // A receiver that comes up with no list loaded (the start, a
-        // recovery) loads it before it says it is up: no client sees it
-        // stopped with no stations while a list is there.
-        std::string notice;
-        if (snapshot().stations.empty()) {
-            notice = load_list();
-        }
-        DAB_set_properties_volume(radio_->volume);
+    // A receiver that comes up with no list loaded (the start, a recovery)
+    // loads it before it says it is up: no client sees it stopped with no
+    // stations while a list is there.
+    const bool starting = during == RadioState::Starting;
+    std::string notice;
+    if (starting && snapshot().stations.empty()) {
+        notice = load_list();
+    }
+    DAB_set_properties_volume(radio_->volume);
+    if (starting) {
         publish([&](Snapshot &s) {
             s.state = RadioState::Stopped;
             s.notice = notice;
         });
-        return true;
     }
-    DAB_set_properties_volume(radio_->volume);
     return true;
 }
 
